@@ -1,0 +1,16 @@
+# Deployment values compiled into the program. Only the composition root reads them; every component takes the
+# values through its constructor, so tests can point it anywhere.
+set(QELT_MANIFEST_HOST "" CACHE STRING "String 102: manifest host (empty: keep the default)")
+set(QELT_DOWNLOADER_PARTNER_ID "eabbab8fb8632861dd6d0441" CACHE STRING "String 103: partner id of the downloader")
+set(QELT_PARTNER_ID "81f88b11d7e363933742d620" CACHE STRING "String 104: partner id of the skin")
+set(QELT_GAME_PACKAGE_ID "a1c77c47325e73f50459eb73" CACHE STRING "String 105: game package id")
+set(QELT_SKIN_PACKAGE_ID "e7890e35a3377a2440e3c6c4" CACHE STRING "String 106: skin package id")
+set(QELT_DOWNLOADER_PACKAGE_ID "787f2b06a815f1d01e0db831" CACHE STRING "String 107: downloader package id")
+set(QELT_GAME_NAME "Vellamor" CACHE STRING "String 108: game name")
+set(QELT_INSTALL_FOLDER "Vellamor" CACHE STRING "String 109: install folder")
+set(QELT_LANGUAGES "" CACHE STRING "String 129: language list (code=name;...)")
+set(QELT_DEFAULT_LANGUAGE "" CACHE STRING "String 130: default language")
+set(QELT_DEFAULT_MANIFEST_HOST "manifest.orvane.example" CACHE STRING "Default manifest host")
+set(QELT_ANALYTICS_EVENTS_HOST "events.orvane.example" CACHE STRING "Analytics channel 1 host")
+set(QELT_ANALYTICS_TRANSFER_HOST "transfers.orvane.example" CACHE STRING "Analytics channel 32 host")
+set(QELT_SUPPORT_HOST "support.orvane.example" CACHE STRING "Support host named in messages")
