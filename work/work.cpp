@@ -16,8 +16,8 @@ void Work::DescribeWithStatus(const WorkStatus& status, ptree& out) const {
 }
 
 void Work::Attach(std::shared_ptr<Workflow> workflow) {
-    if (attached_) completeCallbacks_.pop_front();
-    completeCallbacks_.push_front(workflow.get());
+    if (attached_) completeCallbacks_.erase(completeCallbacks_.begin());
+    completeCallbacks_.insert(completeCallbacks_.begin(), workflow.get());
     attached_ = true;
     OnAttach(std::move(workflow));
 }

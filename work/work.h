@@ -1,8 +1,8 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <memory>
+#include <vector>
 
 #include "work/work_status.h"
 
@@ -61,14 +61,16 @@ public:
 
     bool IsAttached() const { return attached_; }
     bool HasParent() const { return hasParent_; }
-    const std::deque<WorkCompleteCallback*>& CompleteCallbacks() const { return completeCallbacks_; }
+    const std::vector<WorkCompleteCallback*>& CompleteCallbacks() const { return completeCallbacks_; }
 
 private:
     friend class CompositeWork;
     // Registers `parent` at the back, replacing a previous parent.
     void SetParent(WorkCompleteCallback* parent);
 
-    std::deque<WorkCompleteCallback*> completeCallbacks_;
+    // Vectors rather than deques: a transfer builds tens of thousands of works, each with a list of one to three
+    // observers, and an empty deque already takes more than half a kilobyte.
+    std::vector<WorkCompleteCallback*> completeCallbacks_;
     bool attached_ = false;
     bool hasParent_ = false;
 };
@@ -101,7 +103,7 @@ public:
 
 private:
     std::atomic<bool> cancelRequested_{false};
-    std::deque<SimpleWorkRetryCallback*> retryCallbacks_;
+    std::vector<SimpleWorkRetryCallback*> retryCallbacks_;
 };
 
 }  // namespace qelt

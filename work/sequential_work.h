@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "work/composite_work.h"
+
+namespace qelt {
+
+// Runs its children one after another, in the order added; the first Failure ends it with that Failure.
+//
+// A sequence without children behaves as if it held one NoOpWork: when queued it gets one and reports Success
+// once that has run, like a deferred work that was never supplied, so a parent never waits forever on it.
+class SequentialWork : public CompositeWork {
+public:
+    SequentialWork() = default;
+
+    // Appends a child. Children are added while the tree is built, before it is queued.
+    void AddWork(std::shared_ptr<Work> child);
+
+    void Reset() override;
+    void OnAttach(std::shared_ptr<Workflow> workflow) override;
+    // Queues the first child only; the next one is queued when its predecessor succeeds.
+    void QueueAvailableWork(std::shared_ptr<Workflow> workflow) override;
+
+    std::size_t ChildCount() const;
+
+protected:
+    bool IsExpectedChild(const std::shared_ptr<Work>& child) override;
+    ChildOutcome ComputeStatus(const std::shared_ptr<Work>& child, const WorkStatus& childStatus) override;
+    // The sequence's own reset without anything a subclass adds.
+    void ResetSequence();
+
+private:
+    std::vector<std::shared_ptr<Work>> children_;
+    std::size_t current_ = 0;
+};
+
+// A sequence that starts over when a step fails, within a budget that spans the restarts. A failed step becomes a
+// RetryableError of the whole sequence: while budget is left the sequence restarts silently; when it is used up
+// it reports the RetryableError (which pauses the workflow) and queues itself again for when the workflow
+// resumes.
+class LimitedRetrySequentialWork : public SequentialWork {
+public:
+    explicit LimitedRetrySequentialWork(unsigned maxRetries) : maxRetries_(maxRetries) {}
+
+    // Consumes one retry while any is left.
+    bool CanRetry() override;
+    // Restores the budget and resets the sequence.
+    void Reset() override;
+
+    unsigned MaxRetries() const { return maxRetries_; }
+    unsigned RetriesUsed() const;
+
+protected:
+    ChildOutcome ComputeStatus(const std::shared_ptr<Work>& child, const WorkStatus& childStatus) override;
+    // Resets the sequence but keeps the budget used so far.
+    void Restart() override;
+
+private:
+    const unsigned maxRetries_;
+    unsigned retriesUsed_ = 0;
+};
+
+}  // namespace qelt
