@@ -3,6 +3,7 @@
 #include <boost/property_tree/ptree.hpp>
 #include <stdexcept>
 
+#include "work/sequential_work.h"
 #include "work/work.h"
 #include "work/workflow.h"
 
@@ -223,6 +224,27 @@ TEST(WorkAttach, ReattachingReplacesTheWorkflowAtTheFront) {
     EXPECT_EQ(workflowA->reports, 0);
     EXPECT_EQ(workflowB->reports, 1);
     EXPECT_EQ(log, (std::vector<std::string>{"first", "second"}));
+}
+
+TEST(WorkAttach, ReattachingKeepsTheParentAtTheBackAndObserversBetween) {
+    std::vector<std::string> log;
+    OrderRecorder observer(log, "observer");
+    auto child = std::make_shared<ScriptedWork>(std::vector{WorkResult::Success}, 0);
+    auto parent = std::make_shared<SequentialWork>();
+    parent->AddWork(child);
+    child->AddCompleteCallback(&observer);
+    auto workflowA = std::make_shared<InertWorkflow>();
+    auto workflowB = std::make_shared<InertWorkflow>();
+    child->Attach(workflowA);
+    child->Attach(workflowB);
+
+    const auto& callbacks = child->CompleteCallbacks();
+    ASSERT_EQ(callbacks.size(), 3u);
+    EXPECT_EQ(callbacks[0], workflowB.get());
+    EXPECT_EQ(callbacks[1], &observer);
+    EXPECT_EQ(callbacks[2], static_cast<WorkCompleteCallback*>(parent.get()));
+    EXPECT_TRUE(child->IsAttached());
+    EXPECT_TRUE(child->HasParent());
 }
 
 TEST(WorkAttach, SimpleWorkQueuesItself) {
