@@ -60,4 +60,10 @@ public:
     virtual std::shared_ptr<HttpProxy> Create() = 0;
 };
 
+// Every session goes direct: for platforms without proxy settings and for tests.
+class EmptyHttpProxyFactory : public HttpProxyFactory {
+public:
+    std::shared_ptr<HttpProxy> Create() override { return std::make_shared<EmptyHttpProxy>(); }
+};
+
 }  // namespace qelt
