@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <new>
 
+#include "manifest/node_list_manifest.h"
+#include "manifest/package_manifest.h"
 #include "storage/file_exception.h"
 
 namespace qelt {
@@ -143,6 +145,24 @@ std::string HttpTransferStatusData::ToString() const {
     const TransferError error = ToTransferError();
     if (error == TransferError::None) return {};
     return ErrorText(error, Decimal(status_.State) + "|" + status_.Message);
+}
+
+void PackageStatusData::Describe(ptree& out) const {
+    if (!package_) {
+        out.put("package", "null");
+        return;
+    }
+    out.put("packageId", package_->GetId());
+    out.put("partnerId", package_->GetPartnerId());
+    out.put("versionId", package_->GetVersionId());
+}
+
+void NodeListStatusData::Describe(ptree& out) const {
+    if (!nodeList_) {
+        out.put("nodes", "null");
+        return;
+    }
+    out.put("count", std::to_string(nodeList_->GetNodes().size()));
 }
 
 void TransferSharedFileData::Describe(ptree& out) const {

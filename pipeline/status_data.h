@@ -128,6 +128,32 @@ private:
     std::int32_t requestTimeMs_;
 };
 
+// Hands a fetched package to the transfer. Not a transfer error payload.
+class PackageStatusData : public WorkStatusData {
+public:
+    explicit PackageStatusData(std::shared_ptr<const PackageManifest> package) : package_(std::move(package)) {}
+    // "packageId", "partnerId", "versionId"; without a package the single key "package" = "null".
+    void Describe(ptree& out) const override;
+    // May be null.
+    const std::shared_ptr<const PackageManifest>& Package() const { return package_; }
+
+private:
+    std::shared_ptr<const PackageManifest> package_;
+};
+
+// Hands a fetched node list to the transfer. Not a transfer error payload.
+class NodeListStatusData : public WorkStatusData {
+public:
+    explicit NodeListStatusData(std::shared_ptr<NodeListManifest> nodeList) : nodeList_(std::move(nodeList)) {}
+    // "count" = the number of nodes; without a list the single key "nodes" = "null".
+    void Describe(ptree& out) const override;
+    // May be null.
+    const std::shared_ptr<NodeListManifest>& NodeList() const { return nodeList_; }
+
+private:
+    std::shared_ptr<NodeListManifest> nodeList_;
+};
+
 // What the works of one file share. The works of a file run one after another, so nothing here is locked.
 class TransferSharedFileData : public WorkDescriptor {
 public:

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <boost/property_tree/ptree.hpp>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "manifest/node_list_manifest.h"
+#include "manifest/package_manifest.h"
+#include "manifest/xml_manifest_reader.h"
 #include "storage/file_exception.h"
 
 namespace qelt {
@@ -181,6 +185,45 @@ TEST(HttpTransferStatusDataTest, RequestsWithoutAnErrorPrintNothing) {
               "error|9|1|The requested URL returned error: 404");
     EXPECT_EQ(HttpTransferStatusData("n", StatusOf(HttpRequestResult::TimedOut), -1).ToString(),
               "error|2|12|The requested URL returned error: 404");
+}
+
+ptree ReadXml(const std::string& xml) {
+    std::istringstream stream(xml);
+    ptree tree;
+    ReadXmlManifest(stream, tree);
+    return tree;
+}
+
+TEST(PackageStatusDataTest, DescribesThePackageIds) {
+    auto package = std::make_shared<StandardPackageManifest>();
+    package->Deserialize(ReadXml(
+        "<package><id>a1c77c47325e73f50459eb73</id><name>Game</name><partnerId>81f88b11d7e363933742d620</"
+        "partnerId>"
+        "<versionId>v42</versionId><files><file><path>game.exe</path><chunksize>1048576</chunksize><size>10</size>"
+        "<checksums>0000001a</checksums></file></files></package>"));
+    PackageStatusData data(package);
+    EXPECT_EQ(Described(data), (Entries{{"packageId", "a1c77c47325e73f50459eb73"},
+                                        {"partnerId", "81f88b11d7e363933742d620"},
+                                        {"versionId", "v42"}}));
+    EXPECT_EQ(data.ToString(), "");
+    EXPECT_EQ(data.Package(), package);
+}
+
+TEST(PackageStatusDataTest, WithoutAPackageWritesTheSingleKeyPackage) {
+    PackageStatusData data(nullptr);
+    EXPECT_EQ(Described(data), (Entries{{"package", "null"}}));
+    EXPECT_EQ(data.ToString(), "");
+}
+
+TEST(NodeListStatusDataTest, DescribesTheNodeCount) {
+    auto nodes = std::make_shared<StandardNodeListManifest>();
+    nodes->Deserialize(
+        ReadXml("<ArrayOfNodeInfo><NodeInfo><NodeId>n1</NodeId><Host>a.example</Host></NodeInfo>"
+                "<NodeInfo><NodeId>n2</NodeId><Host>b.example</Host></NodeInfo>"
+                "<NodeInfo><NodeId>n3</NodeId><Host>c.example</Host></NodeInfo></ArrayOfNodeInfo>"));
+    EXPECT_EQ(Described(NodeListStatusData(nodes)), (Entries{{"count", "3"}}));
+    EXPECT_EQ(Described(NodeListStatusData(nullptr)), (Entries{{"nodes", "null"}}));
+    EXPECT_EQ(NodeListStatusData(nodes).ToString(), "");
 }
 
 TEST(SharedDataTest, MapDataDescribesItsFileFirst) {
