@@ -4,7 +4,6 @@
 //   qelt_storage_bench <folder> [size MiB = 1024] [threads = 4] [view MiB = 1]
 
 #include <fcntl.h>
-#include <libdeflate.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "manifest/crc32.h"
 #include "storage/posix_shared_file.h"
 
 namespace {
@@ -83,12 +83,12 @@ int main(int argc, char** argv) {
 
         start = Clock::now();
         std::atomic<std::uint32_t> mismatches{0};
-        const std::uint32_t expected = libdeflate_crc32(0, source.data(), source.size());
+        const std::uint32_t expected = qelt::Crc32(source.data(), source.size());
         ForEachView(threads, views, [&](std::uint64_t v) {
             auto view = file->Map(v * viewBytes, (v + 1) * viewBytes - 1);
             view->Fetch();
             const std::uint32_t crc = view->Apply(
-                [](const std::uint8_t* data, std::uint32_t length) { return libdeflate_crc32(0, data, length); });
+                [](const std::uint8_t* data, std::uint32_t length) { return qelt::Crc32(data, length); });
             if (crc != expected) ++mismatches;
         });
         Report("views-crc", Seconds(start), size);
