@@ -6,6 +6,7 @@
 #include <string>
 
 #include "http/http_request.h"
+#include "pipeline/transfer_error.h"
 #include "work/work_status.h"
 
 namespace qelt {
@@ -15,21 +16,6 @@ class NodeListManifest;
 class PackageManifest;
 class SharedFile;
 class TransferProgressUpdater;
-
-// The transfer error taxonomy. The numbers are stored in transfer statuses, written to JSON and compared by the
-// transfer and the dialog.
-enum class TransferError : std::uint8_t {
-    None = 0,             // no error: a successful or cancelled request
-    ManifestError = 1,    // a manifest missing, not matching the request, or not parsing
-    ConnectionError = 2,  // bytes not obtained: a manifest stream, or a chunk request that failed on the network
-    MemoryError = 3,      // out of memory
-    DiskFullError = 4,    // FileInsufficientSpaceException
-    DiskAccessError = 5,  // a bad path, a file in use or inaccessible
-    ChecksumError = 6,    // a chunk whose CRC-32 does not match the manifest
-    DiskWriteError = 7,   // any other file error; received data that was not written
-    RequestError = 8,     // a malformed URL or an unclassified libcurl failure
-    InternalError = 9,    // a bug: out-of-bounds access, unexpected exception, missing shared data
-};
 
 // The decimal text written for an error.
 std::string ToString(TransferError error);

@@ -33,6 +33,12 @@ public:
         return delta;
     }
 
+    // The increase since the previous TakeDelta, leaving the mark where it is.
+    T SinceLastDelta() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return static_cast<T>(static_cast<Unsigned>(Get()) - static_cast<Unsigned>(lastDelta_));
+    }
+
 private:
     std::atomic<T> value_{0};
     std::mutex mutex_;
