@@ -32,12 +32,21 @@ constexpr int kAbortTransfer = 42;
 
 }  // namespace
 
+// Nothing may unwind through libcurl's C frames: a failure here stops the transfer instead.
 struct CurlHttpRequestCallbacks {
-    static std::size_t Write(char* data, std::size_t size, std::size_t count, void* request) {
-        return static_cast<CurlHttpRequest*>(request)->OnWrite(data, size * count);
+    static std::size_t Write(char* data, std::size_t size, std::size_t count, void* request) noexcept {
+        try {
+            return static_cast<CurlHttpRequest*>(request)->OnWrite(data, size * count);
+        } catch (...) {
+            return 0;
+        }
     }
-    static int Progress(void* request, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<CurlHttpRequest*>(request)->IsRunning() ? 0 : kAbortTransfer;
+    static int Progress(void* request, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {
+        try {
+            return static_cast<CurlHttpRequest*>(request)->IsRunning() ? 0 : kAbortTransfer;
+        } catch (...) {
+            return kAbortTransfer;
+        }
     }
 };
 
@@ -191,7 +200,6 @@ std::size_t CurlHttpRequest::OnWrite(const char* data, std::size_t length) {
         answer.State = HttpRequestResult::WriteFailed;
         answer.Message = "request has no writer";
     } else {
-        // Nothing may propagate into libcurl's C frames.
         try {
             answer = params_.Writer->Write(data, length);
         } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace qelt {
 

@@ -485,13 +485,21 @@ private:
         fault_ = HttpFault{};
         headOnly_ = request_.method() == http::verb::head;
         std::string host = target.authority;
+        std::string portText;
+        if (host.starts_with('[')) {
+            const auto close = host.find(']');
+            if (close == std::string::npos) return SendText(502, "bad proxy target\n");
+            if (close + 1 < host.size() && host[close + 1] == ':') portText = host.substr(close + 2);
+            host = host.substr(1, close - 1);
+        } else if (const auto colon = host.rfind(':'); colon != std::string::npos) {
+            portText = host.substr(colon + 1);
+            host.resize(colon);
+        }
         std::uint16_t port = 80;
-        if (const auto colon = host.rfind(':');
-            colon != std::string::npos && host.find(']') == std::string::npos) {
-            const auto parsed = ParseNumber(std::string_view(host).substr(colon + 1));
+        if (!portText.empty()) {
+            const auto parsed = ParseNumber(portText);
             if (!parsed || *parsed > 65535) return SendText(502, "bad proxy target\n");
             port = static_cast<std::uint16_t>(*parsed);
-            host.resize(colon);
         }
         if (host == "localhost") host = "127.0.0.1";
         error_code error;
@@ -603,7 +611,16 @@ std::string RecordedRequest::RequestLine() const {
 
 TestHttpServer::TestHttpServer() : impl_(std::make_unique<Impl>()) {
     impl_->Open(0);
-    impl_->thread = std::thread([impl = impl_.get()] { impl->io.run(); });
+    impl_->thread = std::thread([impl = impl_.get()] {
+        // A handler that throws loses its connection, never the server.
+        while (true) {
+            try {
+                impl->io.run();
+                return;
+            } catch (...) {
+            }
+        }
+    });
 }
 
 TestHttpServer::~TestHttpServer() {
