@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "manifest/manifest_exception.h"
+#include "manifest/manifest_values.h"
 #include "selection/node_statistics.h"
 
 namespace qelt {
@@ -35,7 +36,8 @@ void StandardNodeManifest::Read(const ptree& node) {
     host_ = node.get<std::string>("Host");
     path_ = node.get<std::string>("Path", "/packages/");
     // A weight that does not convert is no reason to lose the node: it gets the default.
-    weight_ = node.get_optional<std::int32_t>("Weight").value_or(1);
+    const auto weight = node.get_child_optional("Weight");
+    weight_ = weight ? ConvertStreamNumber<std::int32_t>(weight->data()).value_or(1) : 1;
     if (path_.empty() || path_.front() != '/') path_.insert(path_.begin(), '/');
     // The trailing "/" makes the chunk URL's segments append to the base path instead of replacing its last one.
     if (path_.back() != '/') path_.push_back('/');

@@ -1,0 +1,71 @@
+#include "manifest/http_manifest_source.h"
+
+#include <new>
+
+#include "http/http_request.h"
+#include "http/http_request_factory.h"
+#include "manifest/manifest_exception.h"
+#include "manifest/xml_manifest_reader.h"
+
+namespace qelt {
+
+namespace {
+
+// Appends the body to the stream until the size limit, then refuses, which ends the request in WriteFailed.
+class BoundedStringstreamWriter : public HttpStringstreamWriter {
+public:
+    BoundedStringstreamWriter(std::ostream& stream, std::size_t maxBytes)
+        : HttpStringstreamWriter(stream), remaining_(maxBytes) {}
+
+    HttpRequestStatus Write(const char* data, std::size_t length) override {
+        if (length > remaining_) {
+            HttpRequestStatus refused;
+            refused.State = HttpRequestResult::WriteFailed;
+            return refused;
+        }
+        remaining_ -= length;
+        return HttpStringstreamWriter::Write(data, length);
+    }
+
+private:
+    std::size_t remaining_;
+};
+
+}  // namespace
+
+HttpManifestSource::HttpManifestSource(std::string url, HttpRequestFactory* requestFactory,
+                                       std::shared_ptr<HttpSession> session, std::int32_t connectTimeout,
+                                       std::int32_t timeout, std::size_t maxBytes)
+    : url_(std::move(url)),
+      requestFactory_(requestFactory),
+      session_(std::move(session)),
+      connectTimeout_(connectTimeout),
+      timeout_(timeout),
+      maxBytes_(maxBytes) {}
+
+void HttpManifestSource::Read(const std::string&, std::stringstream& stream) {
+    BoundedStringstreamWriter writer(stream, maxBytes_);
+    HttpRequestParams params(url_, &writer);
+    params.ConnectTimeout = connectTimeout_;
+    params.Timeout = timeout_;
+    const std::shared_ptr<HttpRequest> request = requestFactory_->CreateRequest(params, session_);
+    const HttpRequestStatus status = request->Perform();
+    switch (status.State) {
+        case HttpRequestResult::Succeeded:
+            if (stream.good()) return;
+            throw ManifestStreamException(status.Message);
+        case HttpRequestResult::BadUrl:
+        case HttpRequestResult::HttpClientError:
+            throw ManifestLocatorException(status.Message);
+        case HttpRequestResult::OutOfMemory:
+            throw std::bad_alloc();
+        default:
+            throw ManifestStreamException(status.Message);
+    }
+}
+
+void XmlHttpManifestSource::Parse(std::stringstream& stream, ptree& tree) {
+    ReadXmlManifest(stream, tree);
+}
+
+}  // namespace qelt
