@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/work/recording_workflow.h"
 #include "work/asio_work_manager.h"
 #include "work/work.h"
 #include "work/workflow.h"
@@ -16,6 +17,7 @@ namespace qelt {
 namespace {
 
 using namespace std::chrono_literals;
+using test::RecordingWorkflow;
 
 // Counts down to zero and lets a test wait for it with a bound.
 class Countdown {
@@ -65,39 +67,6 @@ struct CompletionCounter : WorkCompleteCallback {
     }
     Countdown& done;
     std::vector<WorkResult> results;
-};
-
-// Observes what a pool task tells its workflow.
-class RecordingWorkflow : public Workflow {
-public:
-    void OnWorkComplete(std::shared_ptr<Work>, const WorkStatus&) override { ++reports; }
-    bool Start() override { return false; }
-    bool Pause() override { return false; }
-    bool Resume() override { return false; }
-    bool ResumeAfterError() override { return false; }
-    WorkflowState GetState() const override { return WorkflowState::Running; }
-    bool IsStarted() const override { return true; }
-    bool IsPaused() const override { return false; }
-    bool IsErrorPaused() const override { return false; }
-    bool IsFinished() const override { return false; }
-    bool Cancel(const WorkStatus& status) override {
-        std::lock_guard lock(mutex);
-        cancels.push_back(status);
-        cancelled.set_value();
-        return true;
-    }
-    void AddRetryableErrorCallback(WorkflowRetryableErrorCallback*) override {}
-    void Enqueue(std::shared_ptr<SimpleWork>) override {}
-    void OnWorkFinished(std::shared_ptr<SimpleWork>, const WorkStatus& status) override {
-        std::lock_guard lock(mutex);
-        finished.push_back(status.result);
-        finishedOne.set_value();
-    }
-    std::mutex mutex;
-    std::atomic<int> reports{0};
-    std::vector<WorkStatus> cancels;
-    std::vector<WorkResult> finished;
-    std::promise<void> cancelled, finishedOne;
 };
 
 TEST(AsioWorkManager, WorksPostedFromManyThreadsRunExactlyOnce) {

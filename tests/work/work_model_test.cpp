@@ -3,6 +3,7 @@
 #include <boost/property_tree/ptree.hpp>
 #include <stdexcept>
 
+#include "tests/work/recording_workflow.h"
 #include "work/sequential_work.h"
 #include "work/work.h"
 #include "work/workflow.h"
@@ -186,34 +187,15 @@ struct OrderRecorder : WorkCompleteCallback {
     std::string name;
 };
 
-// Only the callback base of a workflow is exercised by attaching.
-class InertWorkflow : public Workflow {
-public:
-    void OnWorkComplete(std::shared_ptr<Work>, const WorkStatus&) override { ++reports; }
-    bool Start() override { return false; }
-    bool Pause() override { return false; }
-    bool Resume() override { return false; }
-    bool ResumeAfterError() override { return false; }
-    WorkflowState GetState() const override { return WorkflowState::NotStarted; }
-    bool IsStarted() const override { return false; }
-    bool IsPaused() const override { return false; }
-    bool IsErrorPaused() const override { return false; }
-    bool IsFinished() const override { return false; }
-    bool Cancel(const WorkStatus&) override { return false; }
-    void AddRetryableErrorCallback(WorkflowRetryableErrorCallback*) override {}
-    void Enqueue(std::shared_ptr<SimpleWork> work) override { queued.push_back(std::move(work)); }
-    void OnWorkFinished(std::shared_ptr<SimpleWork>, const WorkStatus&) override {}
-    int reports = 0;
-    std::vector<std::shared_ptr<SimpleWork>> queued;
-};
+using test::RecordingWorkflow;
 
 TEST(WorkAttach, ReattachingReplacesTheWorkflowAtTheFront) {
     std::vector<std::string> log;
     OrderRecorder first(log, "first"), second(log, "second");
     auto work = std::make_shared<ScriptedWork>(std::vector{WorkResult::Success}, 0);
     work->AddCompleteCallback(&first);
-    auto workflowA = std::make_shared<InertWorkflow>();
-    auto workflowB = std::make_shared<InertWorkflow>();
+    auto workflowA = std::make_shared<RecordingWorkflow>();
+    auto workflowB = std::make_shared<RecordingWorkflow>();
     work->Attach(workflowA);
     work->AddCompleteCallback(&second);
     work->Attach(workflowB);
@@ -221,8 +203,8 @@ TEST(WorkAttach, ReattachingReplacesTheWorkflowAtTheFront) {
     ASSERT_EQ(work->CompleteCallbacks().size(), 3u);
     EXPECT_EQ(work->CompleteCallbacks().front(), workflowB.get());
     work->NotifyComplete(WorkStatus(WorkResult::Success));
-    EXPECT_EQ(workflowA->reports, 0);
-    EXPECT_EQ(workflowB->reports, 1);
+    EXPECT_EQ(workflowA->reports.load(), 0);
+    EXPECT_EQ(workflowB->reports.load(), 1);
     EXPECT_EQ(log, (std::vector<std::string>{"first", "second"}));
 }
 
@@ -233,8 +215,8 @@ TEST(WorkAttach, ReattachingKeepsTheParentAtTheBackAndObserversBetween) {
     auto parent = std::make_shared<SequentialWork>();
     parent->AddWork(child);
     child->AddCompleteCallback(&observer);
-    auto workflowA = std::make_shared<InertWorkflow>();
-    auto workflowB = std::make_shared<InertWorkflow>();
+    auto workflowA = std::make_shared<RecordingWorkflow>();
+    auto workflowB = std::make_shared<RecordingWorkflow>();
     child->Attach(workflowA);
     child->Attach(workflowB);
 
@@ -249,7 +231,7 @@ TEST(WorkAttach, ReattachingKeepsTheParentAtTheBackAndObserversBetween) {
 
 TEST(WorkAttach, SimpleWorkQueuesItself) {
     auto work = std::make_shared<ScriptedWork>(std::vector{WorkResult::Success}, 0);
-    auto workflow = std::make_shared<InertWorkflow>();
+    auto workflow = std::make_shared<RecordingWorkflow>();
     work->QueueAvailableWork(workflow);
     ASSERT_EQ(workflow->queued.size(), 1u);
     EXPECT_EQ(workflow->queued.front(), work);
