@@ -11,6 +11,19 @@
 #include "pipeline/status_data.h"
 
 namespace qelt {
+namespace {
+
+// The ids and the file path are names, not URI references: a "%", "?" or "#" in them, or a ":" in their first
+// segment, would otherwise be read as an escape, a query, a fragment or a scheme (and a stray "%" makes the parser
+// throw). Encoding those keeps every name a plain path; "/" still separates segments and "." segments still
+// collapse.
+std::string PathReference(const std::string& name) {
+    std::string encoded;
+    Poco::URI::encode(name, "?#:", encoded);
+    return encoded;
+}
+
+}  // namespace
 
 OptimizedRequestParams::OptimizedRequestParams(std::shared_ptr<NodeListManifest> nodeList, TransferParams params,
                                                std::shared_ptr<TransferSharedMapData> chunkData)
@@ -23,11 +36,11 @@ std::string OptimizedRequestParams::ToUrl() const {
         throw std::invalid_argument("OptimizedRequestParams::ToUrl invoked with no SelectedNode or no ChunkData");
     }
     Poco::URI uri("http", SelectedNode->GetHost(), SelectedNode->GetPath());
-    uri.resolve(params.partnerId + "/");
-    uri.resolve(params.packageId + "/");
-    uri.resolve(params.versionId + "/");
+    uri.resolve(PathReference(params.partnerId) + "/");
+    uri.resolve(PathReference(params.packageId) + "/");
+    uri.resolve(PathReference(params.versionId) + "/");
     const std::string& filePath = ChunkData->fileData->filePath;
-    uri.resolve(filePath.substr(std::min(filePath.find_first_not_of('/'), filePath.size())));
+    uri.resolve(PathReference(filePath.substr(std::min(filePath.find_first_not_of('/'), filePath.size()))));
     return uri.toString();
 }
 

@@ -243,5 +243,28 @@ TEST(OptimizedRequestParamsTest, UrlAppendsIdsAndFilePathToTheNodePath) {
     EXPECT_EQ(http.Method, 0);
 }
 
+TEST(OptimizedRequestParamsTest, UrlKeepsEveryFileNameInThePath) {
+    auto nodes = Nodes({{"a", "mirror.test"}});
+    auto url = [&](const std::string& filePath) {
+        TransferParams params;
+        params.partnerId = "p1";
+        params.packageId = "k2";
+        params.versionId = "v3";
+        auto file = std::make_shared<TransferSharedFileData>(filePath, 100);
+        OptimizedRequestParams request(nodes, params,
+                                       std::make_shared<TransferSharedMapData>(file, 0, 99, 0u, nullptr));
+        request.SelectedNode = nodes->GetNodes()[0];
+        return request.ToUrl();
+    };
+    const std::string base = "http://mirror.test/packages/p1/k2/v3/";
+    EXPECT_EQ(url("docs/Readme #1.txt"), base + "docs/Readme%20%231.txt") << "not a fragment";
+    EXPECT_EQ(url("what?.txt"), base + "what%3F.txt") << "not a query";
+    EXPECT_EQ(url("100%.txt"), base + "100%25.txt") << "a stray percent sign must not throw";
+    EXPECT_EQ(url("a%20b.txt"), base + "a%2520b.txt") << "a literal name, not an escape";
+    EXPECT_EQ(url("c:drive/x.txt"), base + "c:drive/x.txt") << "not a scheme";
+    EXPECT_EQ(url("d/\xC3\xA9t\xC3\xA9.txt"), base + "d/%C3%A9t%C3%A9.txt");
+    EXPECT_EQ(url("a/./b.txt"), base + "a/b.txt");
+}
+
 }  // namespace
 }  // namespace qelt
