@@ -2,7 +2,6 @@
 
 #include <curl/curl.h>
 
-#include <algorithm>
 #include <new>
 #include <stdexcept>
 
@@ -227,9 +226,11 @@ std::size_t CurlHttpRequest::OnWrite(const char* data, std::size_t length) {
                 : HttpRequestResult::WriteFailed;
         status_.Message = answer.Message;
     }
-    // A writer that refused stops the transfer even when it claims to have taken the whole block.
-    if (refused) return 0;
-    return static_cast<std::size_t>(std::min<std::uint64_t>(answer.BytesReceived, length));
+    // A writer that refused stops the transfer even when it claims to have taken the whole block. One that claims
+    // more than it was given is broken and stops it too: any count but the block's length aborts, and a clamped or
+    // truncated count could pass for the whole block or for libcurl's pause value.
+    if (refused || answer.BytesReceived > length) return 0;
+    return static_cast<std::size_t>(answer.BytesReceived);
 }
 
 HttpRequestStatus CurlHttpRequest::GetStatus() {

@@ -47,7 +47,12 @@ PooledHttpRequestWrapper::PooledHttpRequestWrapper(std::shared_ptr<HttpRequest> 
     : HttpRequest(HttpRequestParams("", nullptr), ""), request_(std::move(request)), pool_(std::move(pool)) {}
 
 PooledHttpRequestWrapper::~PooledHttpRequestWrapper() {
-    pool_->Release(request_);
+    // Runs on worker threads and must not throw: a request that cannot be queued again (out of memory) is simply
+    // not reused.
+    try {
+        pool_->Release(request_);
+    } catch (...) {
+    }
 }
 
 }  // namespace qelt

@@ -76,6 +76,24 @@ private:
     int calls_ = 0;
 };
 
+// Answers Succeeded but miscounts every block by `skew` bytes.
+class MiscountingWriter : public HttpWriteCallback {
+public:
+    explicit MiscountingWriter(std::int64_t skew) : skew_(skew) {}
+    HttpRequestStatus Write(const char*, std::size_t length) override {
+        ++calls_;
+        HttpRequestStatus answer;
+        answer.State = HttpRequestResult::Succeeded;
+        answer.BytesReceived = static_cast<std::uint64_t>(static_cast<std::int64_t>(length) + skew_);
+        return answer;
+    }
+    int Calls() const { return calls_; }
+
+private:
+    std::int64_t skew_;
+    int calls_ = 0;
+};
+
 class ThrowingWriter : public HttpWriteCallback {
 public:
     HttpRequestStatus Write(const char*, std::size_t) override { throw std::runtime_error("disk on fire"); }
@@ -338,6 +356,19 @@ TEST_F(CurlHttpRequestTest, OtherWriterFailuresBecomeWriteFailedOrOutOfMemory) {
     status = Fetch(HttpRequestParams(server_.Url("/big"), &throwing));
     EXPECT_EQ(status.State, HttpRequestResult::WriteFailed);
     EXPECT_EQ(status.Message, "disk on fire");
+}
+
+TEST_F(CurlHttpRequestTest, WriterMiscountingABlockStopsTheTransfer) {
+    server_.AddFile("/big", test::MakeTestContent(1 << 20));
+    // Taking fewer bytes than offered, or claiming more than were offered, both end the transfer at once.
+    for (std::int64_t skew : {-1, 1}) {
+        SCOPED_TRACE(skew);
+        MiscountingWriter writer(skew);
+        const auto status = Fetch(HttpRequestParams(server_.Url("/big"), &writer));
+        EXPECT_EQ(status.State, HttpRequestResult::WriteFailed);
+        EXPECT_EQ(status.Message, "libcurl error 23 (HTTP 200)");
+        EXPECT_EQ(writer.Calls(), 1);
+    }
 }
 
 TEST_F(CurlHttpRequestTest, CancelBeforePerformNeverTouchesTheNetwork) {

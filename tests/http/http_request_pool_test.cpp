@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <future>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -201,6 +202,25 @@ TEST_F(HttpRequestPoolTest, AddAvailableMakesIdleOnceAndUnknownReleasesAreIgnore
     pool.Release(NewRequest());
     EXPECT_EQ(pool.OwnedCount(), 1u);
     EXPECT_EQ(pool.IdleCount(), 1u);
+}
+
+// A pool that cannot take a request back, as when queuing it again runs out of memory.
+class FullPool : public RoundRobinHttpRequestPool {
+public:
+    void Release(const std::shared_ptr<HttpRequest>&) override { throw std::bad_alloc(); }
+};
+
+TEST_F(HttpRequestPoolTest, WrapperOutlivesAPoolThatCannotTakeItsRequestBack) {
+    const auto pool = std::make_shared<FullPool>();
+    auto request = NewRequest();
+    const std::weak_ptr<HttpRequest> watched = request;
+    pool->Add(request, false);
+    {
+        PooledHttpRequestWrapper wrapper(std::move(request), pool);
+        EXPECT_EQ(wrapper.Perform().State, HttpRequestResult::Succeeded);
+    }  // a throwing destructor would end the process here
+    EXPECT_EQ(pool->IdleCount(), 0u);
+    EXPECT_FALSE(watched.expired());  // still owned by the pool, just not idle
 }
 
 TEST_F(HttpRequestPoolTest, RunningRequestIsForgottenAndItsLaterReleaseIgnored) {
