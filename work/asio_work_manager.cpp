@@ -10,8 +10,16 @@ namespace qelt {
 AsioWorkManager::AsioWorkManager(unsigned threadCount)
     : keepAlive_(boost::asio::make_work_guard(ioContext_)), threadCount_(threadCount) {
     threads_.reserve(threadCount);
-    for (unsigned i = 0; i < threadCount; ++i)
-        threads_.emplace_back([this] { ioContext_.run(); });
+    try {
+        for (unsigned i = 0; i < threadCount; ++i)
+            threads_.emplace_back([this] { ioContext_.run(); });
+    } catch (...) {
+        // Joinable threads must not be destroyed: stop and join those already running, then report the failure.
+        ioContext_.stop();
+        for (auto& thread : threads_)
+            thread.join();
+        throw;
+    }
 }
 
 AsioWorkManager::~AsioWorkManager() {
