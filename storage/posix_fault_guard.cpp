@@ -145,7 +145,14 @@ bool GuardedApply(const MappedDataFunction& function, const std::uint8_t* data, 
     } disarm{outer};
     currentGuard = &guard;
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    result = function(data, length);
+    try {
+        result = function(data, length);
+    } catch (...) {
+        // The pages replaced during a fault no longer reach the file, so the caller must learn of the fault even
+        // when the function then gave up: an unreported fault would let later writes go to the zero pages.
+        if (guard.faulted != 0) return false;
+        throw;
+    }
     return guard.faulted == 0;
 }
 

@@ -26,7 +26,8 @@ bool GuardedTouch(const std::uint8_t* data, std::size_t length, std::size_t stri
 // result = function(data, length). The function is the caller's, so it is never abandoned half way (a jump out of
 // it would skip its destructors and leave its locks held): a page that faults is replaced by a private page of
 // zeros and the function runs to its end over it. After a false answer the region no longer reflects the file
-// there and must not be used again. Exceptions of the function propagate.
+// there and must not be used again. Exceptions of the function propagate, except after a fault: the answer is
+// then false.
 bool GuardedApply(const MappedDataFunction& function, const std::uint8_t* data, std::uint32_t length,
                   const void* region, std::size_t regionLength, std::uint32_t& result);
 

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <thread>
 
 #include "storage/file_exception.h"
@@ -205,6 +206,28 @@ TEST_F(TruncatedFileTest, ApplyRunsTheFunctionToItsEnd) {
     }),
                  FileInvalidMapException);
     EXPECT_TRUE(finished);
+}
+
+TEST_F(TruncatedFileTest, AFunctionThatThrowsAfterAFaultStillBreaksTheView) {
+    EXPECT_THROW(view_->Apply([](const std::uint8_t* data, std::uint32_t length) -> std::uint32_t {
+        static_cast<void>(libdeflate_crc32(0, data, length));
+        throw std::runtime_error("gave up");
+    }),
+                 FileInvalidMapException);
+    fs::resize_file(dir_ / "data", 4 * page_);
+    const auto bytes = Pattern(10);
+    EXPECT_THROW(view_->Write(bytes.data(), 10), FileInvalidMapException);
+}
+
+TEST_F(MemoryMapViewTest, ExceptionsOfTheFunctionPassThroughApply) {
+    auto file = FileOf(page_);
+    auto view = file->Map(0, page_ - 1);
+    EXPECT_THROW(view->Apply([](const std::uint8_t*, std::uint32_t) -> std::uint32_t {
+        throw std::runtime_error("gave up");
+    }),
+                 std::runtime_error);
+    const auto bytes = Pattern(10);
+    EXPECT_EQ(view->Write(bytes.data(), 10), 10u);
 }
 
 TEST_F(TruncatedFileTest, TheGuardIsPerThread) {
