@@ -107,16 +107,16 @@ RangeAnswer AnswerRange(std::string_view header, std::uint64_t size) {
     RangeAnswer answer;
     constexpr std::string_view kUnit = "bytes=";
     if (header.size() < kUnit.size() || !EqualsIgnoreCase(header.substr(0, kUnit.size()), kUnit)) return answer;
-    std::string_view spec = header.substr(kUnit.size());
-    while (!spec.empty() && spec.front() == ' ')
-        spec.remove_prefix(1);
-    while (!spec.empty() && spec.back() == ' ')
-        spec.remove_suffix(1);
-    if (spec.find(',') != std::string_view::npos) return answer;
-    const auto dash = spec.find('-');
+    std::string_view ranges = header.substr(kUnit.size());
+    while (!ranges.empty() && ranges.front() == ' ')
+        ranges.remove_prefix(1);
+    while (!ranges.empty() && ranges.back() == ' ')
+        ranges.remove_suffix(1);
+    if (ranges.find(',') != std::string_view::npos) return answer;
+    const auto dash = ranges.find('-');
     if (dash == std::string_view::npos) return answer;
-    const auto firstText = spec.substr(0, dash);
-    const auto lastText = spec.substr(dash + 1);
+    const auto firstText = ranges.substr(0, dash);
+    const auto lastText = ranges.substr(dash + 1);
     if (firstText.empty()) {
         const auto suffix = ParseNumber(lastText);
         if (!suffix) return answer;
