@@ -88,9 +88,10 @@ void Arm(FaultGuard& guard, GuardMode mode, const void* region, std::size_t regi
     guard.faulted = 0;
 }
 
-}  // namespace
-
-bool GuardedCopy(void* to, const void* from, std::size_t count, const void* region, std::size_t regionLength) {
+// Runs `access` (which must own nothing that needs destruction: a fault leaves it through siglongjmp) and
+// answers false when a fault in the region cut it short.
+template <typename Access>
+bool JumpGuarded(const void* region, std::size_t regionLength, Access access) {
     InstallHandler();
     FaultGuard guard;
     Arm(guard, GuardMode::Jump, region, regionLength);
@@ -102,32 +103,26 @@ bool GuardedCopy(void* to, const void* from, std::size_t count, const void* regi
     }
     currentGuard = &guard;
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    std::memcpy(to, from, count);
+    access();
     std::atomic_signal_fence(std::memory_order_seq_cst);
     currentGuard = outer;
     return true;
 }
 
+}  // namespace
+
+bool GuardedCopy(void* to, const void* from, std::size_t count, const void* region, std::size_t regionLength) {
+    return JumpGuarded(region, regionLength, [=] { std::memcpy(to, from, count); });
+}
+
 bool GuardedTouch(const std::uint8_t* data, std::size_t length, std::size_t stride, const void* region,
                   std::size_t regionLength) {
-    InstallHandler();
-    FaultGuard guard;
-    Arm(guard, GuardMode::Jump, region, regionLength);
-    FaultGuard* const outer = currentGuard;
-    if (sigsetjmp(guard.jump, 1) != 0) {
-        currentGuard = outer;
-        return false;
-    }
-    currentGuard = &guard;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    std::uint32_t sum = 0;
-    for (std::size_t offset = 0; offset < length; offset += stride) {
-        sum += *static_cast<const volatile std::uint8_t*>(data + offset);
-    }
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    currentGuard = outer;
-    touchSink.store(sum, std::memory_order_relaxed);
-    return true;
+    return JumpGuarded(region, regionLength, [=] {
+        std::uint32_t sum = 0;
+        for (std::size_t offset = 0; offset < length; offset += stride)
+            sum += *static_cast<const volatile std::uint8_t*>(data + offset);
+        touchSink.store(sum, std::memory_order_relaxed);
+    });
 }
 
 bool GuardedApply(const MappedDataFunction& function, const std::uint8_t* data, std::uint32_t length,
