@@ -1,5 +1,6 @@
 #include "analytics/work_log_manager.h"
 
+#include <algorithm>
 #include <boost/property_tree/ptree.hpp>
 #include <cstdio>
 #include <limits>
@@ -118,18 +119,28 @@ void LogManager::Write(int level, const std::string& text) {
     std::lock_guard<std::mutex> lock(fileMutex_);
     try {
         if (!file_) file_ = CreateFile();
-        const std::string line = LogLinePrefix(clock_()) + text;
-        if (line.size() > std::numeric_limits<std::uint32_t>::max()) return;
-        // One write per entry keeps the prefix and the text together. When it fails part-way (a full disk), the
-        // position goes back to where the entry began, so the next entry overwrites the fragment instead of
-        // continuing the log from inside a broken line.
+        std::string line = LogLinePrefix(clock_()) + text;
         const std::uint64_t start = file_->Tell();
+        if (fragmentEnd_ > start + line.size()) {
+            // Trailing spaces keep the line one JSON text while covering the rest of the fragment.
+            const std::size_t at = !line.empty() && line.back() == '\n' ? line.size() - 1 : line.size();
+            line.insert(at, fragmentEnd_ - start - line.size(), ' ');
+        }
+        if (line.size() > std::numeric_limits<std::uint32_t>::max()) return;
+        // One write per entry keeps the prefix and the text together.
         try {
             file_->Write(line.data(), static_cast<std::uint32_t>(line.size()));
         } catch (...) {
+            // Part of the entry may be on disk (a full disk). Go back to where it began, so the next entry
+            // overwrites the fragment instead of continuing the log from inside a broken line.
+            try {
+                fragmentEnd_ = std::max(fragmentEnd_, file_->GetSize());
+            } catch (...) {
+            }
             file_->Seek(start);
             throw;
         }
+        fragmentEnd_ = 0;
     } catch (...) {
         // The entry is lost; a file that failed to open stays unopened and the next entry tries again.
     }

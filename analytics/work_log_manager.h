@@ -55,8 +55,9 @@ public:
     ~LogManager() override;
 
     // Appends the line prefix and `text` (one JSON text ending in a line feed) as one contiguous entry, under the
-    // file mutex. Creates the file first when none is open. Every failure loses the entry quietly; an entry cut
-    // short by a full disk is overwritten by the next one.
+    // file mutex. Creates the file first when none is open. Every failure loses the entry quietly. An entry cut
+    // short by a full disk is overwritten by the next one, padded with spaces before its line feed where it is
+    // shorter than the fragment, so the file never holds a broken line between two entries.
     void Write(int level, const std::string& text);
 
     std::int32_t Mask() const { return mask_; }
@@ -72,6 +73,8 @@ private:
     SharedFileFactory* const files_;
     const CalendarClock clock_;
     std::shared_ptr<SharedFile> file_;
+    // The end of the fragment a failed write left past the current position; 0 when there is none.
+    std::uint64_t fragmentEnd_ = 0;
 };
 
 // The log manager as the observer the transfer works register: completions and in-place retries become entries
