@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "selection/delta_counter.h"
+#include "base/delta_counter.h"
 #include "transfer/transfer_params.h"
 #include "transfer/transfer_progress_updater.h"
 #include "transfer/transfer_status.h"
