@@ -60,10 +60,6 @@ WorkStatus SubmitWorkEntry(LogManager* manager, const Work& work, const WorkStat
 
 }  // namespace
 
-CalendarClock SystemCalendarClock() {
-    return [] { return std::chrono::system_clock::now(); };
-}
-
 int CompletionLogLevel(bool important, bool error) {
     return 24 - (important ? 0 : kLogImportant) - (error ? 6 : 0);
 }

@@ -2,22 +2,18 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "analytics/event_manager.h"
+#include "base/clock.h"
 
 namespace qelt {
 
 class HttpSessionFactory;
 class SharedFile;
 class SharedFileFactory;
-
-// The calendar time used for log file names and line prefixes (written in UTC).
-using CalendarClock = std::function<std::chrono::system_clock::time_point()>;
-CalendarClock SystemCalendarClock();
 
 // Entry levels; an entry is written when its level shares a bit with the manager's mask. A work's level gets
 // kLogImportant added when the work describes itself as important, so the levels in use are 1, 2, 4, 8, 18, 20
@@ -48,8 +44,9 @@ std::string LogLinePrefix(std::chrono::system_clock::time_point time);
 // Destruction first runs every submitted entry. The file factory must outlive the manager.
 class LogManager : public EventManager {
 public:
-    // `folder` is resolved against the temporary directory (an absolute folder is kept). The session factory is
-    // not used; it is taken so every event manager is built from the same services.
+    // `folder` is resolved against the temporary directory (an absolute folder is kept). `clock` stamps file
+    // names and lines (in UTC). The session factory is not used; it is taken so every event manager is built from
+    // the same services.
     LogManager(std::int32_t mask, std::string folder, SharedFileFactory* files, HttpSessionFactory* sessions,
                CalendarClock clock = SystemCalendarClock());
     ~LogManager() override;
