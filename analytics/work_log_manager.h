@@ -47,8 +47,8 @@ public:
     // `folder` is resolved against the temporary directory (an absolute folder is kept). `clock` stamps file
     // names and lines (in UTC). The session factory is not used; it is taken so every event manager is built from
     // the same services.
-    LogManager(std::int32_t mask, std::string folder, SharedFileFactory* files, HttpSessionFactory* sessions,
-               CalendarClock clock = SystemCalendarClock());
+    LogManager(std::int32_t mask, std::string folder, SharedFileFactory* files,
+               HttpSessionFactory* sessions = nullptr, CalendarClock clock = SystemCalendarClock());
     ~LogManager() override;
 
     // Appends the line prefix and `text` (one JSON text ending in a line feed) as one contiguous entry, under the
