@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -43,11 +42,15 @@ std::vector<std::string> AllIdentifiers() {
     };
 }
 
-std::set<std::string> Placeholders(const std::string& text) {
-    static const std::regex placeholder(R"(\{[0-9]+\})");
-    std::set<std::string> found;
-    for (std::sregex_iterator it(text.begin(), text.end(), placeholder), end; it != end; ++it)
-        found.insert(it->str());
+// Every "{digits}" in the text.
+std::multiset<std::string> Placeholders(const std::string& text) {
+    std::multiset<std::string> found;
+    for (auto open = text.find('{'); open != std::string::npos; open = text.find('{', open + 1)) {
+        const auto close = text.find_first_not_of("0123456789", open + 1);
+        if (close != std::string::npos && close > open + 1 && text[close] == '}') {
+            found.insert(text.substr(open, close - open + 1));
+        }
+    }
     return found;
 }
 

@@ -90,7 +90,7 @@ TEST_F(LocaleTest, EmptyCodeFollowsTheSystemLocaleAndKeepsTheLanguageEmpty) {
 
 TEST_F(LocaleTest, SystemLocaleInAnotherCharacterSetStillReadsTheUtf8Catalog) {
     test::EnvironmentGuard latin("LC_ALL", "fr_FR.ISO-8859-1");
-    EXPECT_EQ(In("").Translate(kWindowTitleMessage), "Téléchargeur de {1}");
+    EXPECT_EQ(In("").Translate(kWindowTitleMessage), "Téléchargeur {1}");
     EXPECT_EQ(In("el_GR.ISO-8859-7").Translate("1 hour remaining"), "Απομένει 1 ώρα");
 }
 
