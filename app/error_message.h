@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "pipeline/transfer_error.h"
+#include "base/transfer_error.h"
 
 namespace qelt {
 

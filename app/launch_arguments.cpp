@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "app/paths.h"
+#include "base/unspecified_version.h"
 
 namespace qelt {
 
