@@ -168,6 +168,27 @@ TEST_F(PublishCommandTest, FullDiskPublishesNothing) {
     EXPECT_EQ(Listing(root_), "");
 }
 
+TEST_F(PublishCommandTest, ManyMoreFilesThanOpenFilesAllowed) {
+    for (int i = 0; i < 300; ++i)
+        WriteFile(source_ / "many" / (std::to_string(i) + ".bin"), test::MakeTestContent(5000 + i, i));
+    std::vector<std::string> arguments = {"-c",
+                                          "ulimit -n 40 && exec \"$0\" \"$@\"",
+                                          QELT_PUBLISH_PROGRAM,
+                                          source_.string(),
+                                          "--out",
+                                          root_.string(),
+                                          "--partner",
+                                          "partner",
+                                          "--package",
+                                          "pkg",
+                                          "--version",
+                                          "1"};
+    const ProgramResult result = test::RunProgram("/bin/sh", arguments, dir_.path());
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("301 files"), std::string::npos) << result.out;
+    EXPECT_EQ(Run({"--check", root_.string()}).exitCode, 0);
+}
+
 TEST_F(PublishCommandTest, CheckExitsOneAndNamesTheDamagedChunk) {
     const ProgramResult published = Publish(root_, {"--current", "--node", "127.0.0.1:8080"});
     ASSERT_EQ(published.exitCode, 0) << published.err;

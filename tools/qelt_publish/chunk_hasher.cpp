@@ -95,6 +95,8 @@ private:
         const HashJob& job = jobs_[segment.job];
         FileChecksums& result = results_[segment.job];
         const InputFile input(job.source);
+        std::optional<OutputFile> output;
+        if (!job.copyTo.empty()) output.emplace(job.copyTo, OutputFile::Mode::OpenExisting);
         const std::uint64_t chunkSize = job.chunkSize;
         std::uint64_t position = segment.firstChunk * chunkSize;
         const std::uint64_t end = std::min(segment.endChunk * chunkSize, job.size);
@@ -104,7 +106,7 @@ private:
         while (position < end && !stop_.load()) {
             const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - position));
             input.ReadAt(buffer.data(), length, position);
-            if (job.copyTo) job.copyTo->WriteAt(buffer.data(), length, position);
+            if (output) output->WriteAt(buffer.data(), length, position);
             for (std::size_t offset = 0; offset < length;) {
                 const auto take = static_cast<std::size_t>(
                     std::min<std::uint64_t>(length - offset, chunkEnd - (position + offset)));
@@ -122,6 +124,7 @@ private:
             position += length;
             done_ += length;
         }
+        if (output) output->Close();
     }
 
     const std::vector<HashJob>& jobs_;

@@ -9,15 +9,14 @@
 
 namespace qelt::publish {
 
-class OutputFile;
-
-// One file to checksum chunk by chunk. When copyTo is set, every byte read is also written there at the same
-// offset, so a copy costs one read of the source.
+// One file to checksum chunk by chunk. When copyTo is set, every byte read is also written at the same offset
+// into that existing file, so a copy costs one read of the source. Files are opened only while a thread works on
+// them, so any number of files can be hashed within the limit of open files.
 struct HashJob {
     std::filesystem::path source;
     std::uint64_t size = 0;        // bytes to read; the file must have at least that many
     std::uint32_t chunkSize = 0;   // > 0, and ChunkCount(chunkSize, size) must not overflow
-    OutputFile* copyTo = nullptr;  // not owned; must outlive HashFiles
+    std::filesystem::path copyTo;  // empty: nothing is written
 };
 
 struct FileChecksums {

@@ -25,12 +25,15 @@ private:
     int descriptor_ = -1;
 };
 
-// A new file, created exclusively (never over an existing one) with the usual permissions of data files.
-// WriteAt may be called from several threads at once for different ranges.
+// A file being written: a new one, created exclusively (never over an existing one) with the usual permissions
+// of data files, or one created earlier, opened again. WriteAt may be called from several threads at once for
+// different ranges.
 class OutputFile {
 public:
+    enum class Mode { CreateNew, OpenExisting };
+
     // Throws PublishError naming the path.
-    explicit OutputFile(const std::filesystem::path& path);
+    explicit OutputFile(const std::filesystem::path& path, Mode mode = Mode::CreateNew);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -38,6 +41,8 @@ public:
     // Reserves the blocks of `size` bytes, so that a full disk shows before any data is written.
     void Reserve(std::uint64_t size);
     void WriteAt(const void* data, std::size_t length, std::uint64_t offset);
+    // Closes the file; a failure (a late write error of some file systems) throws PublishError.
+    void Close();
     // Flushes the data to the disk and closes the file; any failure throws PublishError.
     void SyncAndClose();
 

@@ -108,7 +108,7 @@ private:
                                            " bytes where the manifest says " + std::to_string(file->GetSize()) +
                                            ".");
             } else {
-                jobs_.push_back(HashJob{location, file->GetSize(), file->GetChunkSize(), nullptr});
+                jobs_.push_back(HashJob{location, file->GetSize(), file->GetChunkSize(), {}});
                 expected_.push_back(file.get());
                 files_.push_back(Relative(location));
             }

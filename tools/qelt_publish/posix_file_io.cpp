@@ -51,8 +51,9 @@ void InputFile::ReadAt(void* buffer, std::size_t length, std::uint64_t offset) c
     }
 }
 
-OutputFile::OutputFile(const std::filesystem::path& path) : path_(path) {
-    descriptor_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+OutputFile::OutputFile(const std::filesystem::path& path, Mode mode) : path_(path) {
+    const int flags = mode == Mode::CreateNew ? O_CREAT | O_EXCL : 0;
+    descriptor_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | flags, 0666);
     if (descriptor_ < 0) Fail("create", path, errno);
 }
 
@@ -82,6 +83,10 @@ void OutputFile::WriteAt(const void* data, std::size_t length, std::uint64_t off
 
 void OutputFile::SyncAndClose() {
     if (::fsync(descriptor_) != 0) Fail("write", path_, errno);
+    Close();
+}
+
+void OutputFile::Close() {
     const int descriptor = descriptor_;
     descriptor_ = -1;
     if (::close(descriptor) != 0) Fail("write", path_, errno);

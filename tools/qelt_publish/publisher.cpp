@@ -245,14 +245,13 @@ private:
     std::vector<FileChecksums> HashSource(const std::vector<SourceFile>& files) const {
         std::vector<HashJob> jobs;
         for (const SourceFile& file : files)
-            jobs.push_back(HashJob{file.location, file.size, options_.chunkSize, nullptr});
+            jobs.push_back(HashJob{file.location, file.size, options_.chunkSize, {}});
         return HashFiles(jobs, Settings());
     }
 
     std::vector<FileChecksums> StageFiles(const std::vector<SourceFile>& files, const fs::path& versionFolder) {
         folders_.Make(versionFolder.parent_path());
         staged_.emplace(versionFolder);
-        std::vector<std::unique_ptr<OutputFile>> copies;
         std::vector<HashJob> jobs;
         for (const SourceFile& file : files) {
             const fs::path target = staged_->Path() / fs::path(file.path);
@@ -262,7 +261,7 @@ private:
                 throw PublishError("Cannot create the folder " + Quoted(target.parent_path().string()) + ": " +
                                    error.message() + ".");
             }
-            HashJob job{file.location, file.size, options_.chunkSize, nullptr};
+            HashJob job{file.location, file.size, options_.chunkSize, {}};
             if (options_.link) {
                 fs::create_hard_link(file.location, target, error);
                 if (error == std::errc::cross_device_link) {
@@ -276,15 +275,19 @@ private:
                                        Quoted(options_.root.string()) + ": " + error.message() + ".");
                 }
             } else {
-                copies.push_back(std::make_unique<OutputFile>(target));
-                copies.back()->Reserve(file.size);
-                job.copyTo = copies.back().get();
+                OutputFile copy(target);
+                copy.Reserve(file.size);
+                copy.Close();
+                job.copyTo = target;
             }
             jobs.push_back(job);
         }
         std::vector<FileChecksums> checksums = HashFiles(jobs, Settings());
-        for (auto& copy : copies)
-            copy->SyncAndClose();
+        // The manifest will promise these bytes; they are on the disk before it is written.
+        if (!options_.link) {
+            for (const HashJob& job : jobs)
+                OutputFile(job.copyTo, OutputFile::Mode::OpenExisting).SyncAndClose();
+        }
         if (options_.link) {
             // A linked file is the source itself: one that grew while it was read no longer matches its chunks.
             for (const SourceFile& file : files) {
