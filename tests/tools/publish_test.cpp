@@ -10,6 +10,7 @@
 #include "http/http_request_factory.h"
 #include "manifest/file_manifest.h"
 #include "manifest/node_list_manifest_factory.h"
+#include "manifest/package_manifest.h"
 #include "manifest/package_manifest_factory.h"
 #include "pipeline/status_data.h"
 #include "selection/optimized_request_params.h"
@@ -17,8 +18,10 @@
 #include "tests/support/test_http_server.h"
 #include "tests/tools/run_program.h"
 #include "tools/qelt_publish/mirror_check.h"
+#include "tools/qelt_publish/package_document.h"
 #include "tools/qelt_publish/publish_error.h"
 #include "tools/qelt_publish/publisher.h"
+#include "tools/qelt_publish/sha256.h"
 
 namespace qelt::publish {
 namespace {
@@ -153,6 +156,32 @@ TEST_F(PublishTest, EngineReadsThePackageFromTheServedRootAndEveryChunkVerifies)
     }
     EXPECT_EQ(chunks, result.chunks);
     EXPECT_EQ(chunks, 1u + 4 + 2 + 1 + 1);
+}
+
+TEST_F(PublishTest, ChunksThatSpanReadsAndThreadsChecksumLikeWholeChunks) {
+    // 768 KiB chunks straddle the hasher's reads, and a 12 MiB file is split between threads.
+    constexpr std::uint32_t kLarge = 768 << 10;
+    const std::string content = MakeTestContent((12 << 20) + 3, 8);
+    fs::remove_all(source_);
+    WriteFile(source_ / "large.pak", content);
+    PublishOptions options = Options("1");
+    options.run.clear();
+    options.chunkSize = kLarge;
+    options.metalink = true;
+    Publish(options);
+
+    const auto package = ReadPackageDocument(ReadFile(root_ / "manifests/pkg/1.xml"));
+    ASSERT_EQ(package->GetFiles().size(), 1u);
+    const auto& checksums = package->GetFiles()[0]->GetChecksums();
+    ASSERT_EQ(checksums.size(), 17u);
+    const std::string metalink = ReadFile(root_ / "manifests/pkg/1.meta4");
+    for (std::uint32_t chunk = 0; chunk < checksums.size(); ++chunk) {
+        const std::string bytes = content.substr(std::uint64_t{chunk} * kLarge, kLarge);
+        EXPECT_EQ(checksums[chunk], ReferenceCrc(bytes)) << chunk;
+        Sha256 sha;
+        sha.Update(bytes.data(), bytes.size());
+        EXPECT_NE(metalink.find("<hash>" + ToHex(sha.Finish()) + "</hash>"), std::string::npos) << chunk;
+    }
 }
 
 TEST_F(PublishTest, RepublishingChangesNothingAndANewVersionLeavesTheOldOneServable) {
