@@ -6,7 +6,7 @@
 #include <string>
 
 #include "http/http_request.h"
-#include "pipeline/transfer_error.h"
+#include "base/transfer_error.h"
 #include "work/work_status.h"
 
 namespace qelt {
