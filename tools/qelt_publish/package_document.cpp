@@ -1,5 +1,6 @@
 #include "tools/qelt_publish/package_document.h"
 
+#include <algorithm>
 #include <boost/property_tree/ptree.hpp>
 #include <sstream>
 
@@ -110,29 +111,37 @@ std::shared_ptr<StandardNodeListManifest> ReadNodeListDocument(const std::string
     return list;
 }
 
-void VerifyPackageDocument(const std::string& text, const PackageDescription& package) {
-    const char* kDocument = "package manifest";
+std::optional<std::string> PackageDifference(const std::string& text, const PackageDescription& package) {
     std::shared_ptr<StandardPackageManifest> read;
     try {
         read = ReadPackageDocument(text);
     } catch (const ManifestException&) {
-        Mismatch(kDocument, "the engine's reader refuses it");
+        return "the engine's reader refuses it";
     }
-    if (read->GetId() != package.id || read->GetName() != package.name ||
-        read->GetPartnerId() != package.partnerId || read->GetVersionId() != package.versionId ||
-        read->GetRun() != package.run) {
-        Mismatch(kDocument, "the package's ids, name or run path differ");
+    if (read->GetId() != package.id || read->GetPartnerId() != package.partnerId ||
+        read->GetVersionId() != package.versionId) {
+        return "the ids differ";
     }
-    if (!package.run.empty() && !read->GetRunFile()) Mismatch(kDocument, "the run path names no file");
+    if (read->GetName() != package.name) return "the name differs";
+    if (read->GetRun() != package.run) return "the run path differs";
+    if (!package.run.empty() && !read->GetRunFile()) return "the run path names no file";
     const auto& files = read->GetFiles();
-    if (files.size() != package.files.size()) Mismatch(kDocument, "the number of files differs");
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const PublishedFile& expected = package.files[i];
-        if (files[i]->GetPath() != expected.path || files[i]->GetChunkSize() != expected.chunkSize ||
-            files[i]->GetSize() != expected.size || files[i]->GetChecksums() != expected.checksums) {
-            Mismatch(kDocument, "file \"" + expected.path + "\" differs");
+    for (std::size_t i = 0; i < std::max(files.size(), package.files.size()); ++i) {
+        if (i >= files.size()) return "file \"" + package.files[i].path + "\" is new";
+        if (i >= package.files.size() || files[i]->GetPath() != package.files[i].path) {
+            return "file \"" + files[i]->GetPath() + "\" is not among these files";
         }
+        const PublishedFile& expected = package.files[i];
+        if (files[i]->GetSize() != expected.size || files[i]->GetChecksums() != expected.checksums) {
+            return "file \"" + expected.path + "\" differs";
+        }
+        if (files[i]->GetChunkSize() != expected.chunkSize) return "the chunk size differs";
     }
+    return std::nullopt;
+}
+
+void VerifyPackageDocument(const std::string& text, const PackageDescription& package) {
+    if (const auto difference = PackageDifference(text, package)) Mismatch("package manifest", *difference);
 }
 
 void VerifyNodeListDocument(const std::string& text, const std::vector<NodeAddress>& nodes) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,10 @@ std::string WriteNodeListDocument(const std::vector<NodeAddress>& nodes);
 // The engine's own reading of a document; throws what the engine's reader throws (a ManifestException).
 std::shared_ptr<StandardPackageManifest> ReadPackageDocument(const std::string& text);
 std::shared_ptr<StandardNodeListManifest> ReadNodeListDocument(const std::string& text);
+
+// How what the engine reads in `text` differs from `package` ("file \"a\" differs"), or nothing when it reads
+// exactly what `package` holds.
+std::optional<std::string> PackageDifference(const std::string& text, const PackageDescription& package);
 
 // Reads `text` back with the engine's reader and checks that it says exactly what `package` holds. Throws
 // PublishError when it does not, so a document is never published that the engine would read differently.

@@ -117,13 +117,18 @@ private:
             package_.files.push_back(
                 PublishedFile{source.path, options_.chunkSize, source.size, checksums[i].crc32});
         }
-        const std::string document = WritePackageDocument(package_);
-        VerifyPackageDocument(document, package_);
-        if (published && existing != document) {
-            throw PublishError("Version " + Quoted(package_.versionId) + " of package " + Quoted(package_.id) +
-                               " is already published under " + Quoted(options_.root.string()) +
-                               " with other content; a published version never changes, so publish these files "
-                               "under a new version id.");
+        // An existing manifest is compared by what the engine reads in it, not byte by byte, so a document
+        // written in another layout still counts as the same version.
+        const std::string document = published ? existing : WritePackageDocument(package_);
+        if (published) {
+            if (const auto difference = PackageDifference(existing, package_)) {
+                throw PublishError("Version " + Quoted(package_.versionId) + " of package " + Quoted(package_.id) +
+                                   " is already published under " + Quoted(options_.root.string()) +
+                                   " with other content (" + *difference +
+                                   "); a published version never changes, so publish under a new version id.");
+            }
+        } else {
+            VerifyPackageDocument(document, package_);
         }
 
         if (options_.metalink) {
@@ -138,7 +143,7 @@ private:
             VerifyNodeListDocument(nodeList, options_.nodes);
             Stage(layout_.NodeList(package_.partnerId), nodeList);
         }
-        Stage(manifestPath, document);
+        if (!published) Stage(manifestPath, document);
         if (options_.current) Stage(layout_.CurrentManifest(package_.id), document);
 
         if (staged_) staged_->Commit();
