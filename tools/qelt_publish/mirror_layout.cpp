@@ -48,9 +48,11 @@ void FolderMaker::Make(const fs::path& folder) {
         made_.push_back(folder);
         return;
     }
-    if (fs::is_directory(folder)) return;  // made by someone else meanwhile
-    throw PublishError("Cannot create the folder \"" + folder.string() +
-                       "\": " + (error ? error.message() : "a file of that name is in the way") + ".");
+    std::error_code ignored;
+    if (fs::is_directory(folder, ignored)) return;  // made by someone else meanwhile
+    const bool fileInTheWay = fs::exists(folder, ignored);
+    throw PublishError("Cannot create the folder \"" + folder.string() + "\": " +
+                       (fileInTheWay ? std::string("a file of that name is in the way") : error.message()) + ".");
 }
 
 void FolderMaker::RemoveEmpty() noexcept {
