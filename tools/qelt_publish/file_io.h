@@ -54,6 +54,10 @@ private:
 // Writes `text` to a new file at `path` (exclusive create), flushed to the disk. Throws PublishError.
 void WriteNewFile(const std::filesystem::path& path, const std::string& text);
 
+// Flushes every written byte of the file system that holds `path` to the disk: one flush for many files
+// costs far less than one per file. Throws PublishError.
+void SyncFileSystemOf(const std::filesystem::path& path);
+
 // Whether the standard error stream is a terminal (progress is only drawn there).
 bool IsStandardErrorTerminal();
 

@@ -98,6 +98,15 @@ void WriteNewFile(const std::filesystem::path& path, const std::string& text) {
     file.SyncAndClose();
 }
 
+void SyncFileSystemOf(const std::filesystem::path& path) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) Fail("open", path, errno);
+    const int result = ::syncfs(descriptor);
+    const int error = errno;
+    ::close(descriptor);
+    if (result != 0) Fail("write", path, error);
+}
+
 bool IsStandardErrorTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }

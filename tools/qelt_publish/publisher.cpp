@@ -289,10 +289,7 @@ private:
         }
         std::vector<FileChecksums> checksums = HashFiles(jobs, Settings());
         // The manifest will promise these bytes; they are on the disk before it is written.
-        if (!options_.link) {
-            for (const HashJob& job : jobs)
-                OutputFile(job.copyTo, OutputFile::Mode::OpenExisting).SyncAndClose();
-        }
+        if (!options_.link) SyncFileSystemOf(staged_->Path());
         if (options_.link) {
             // A linked file is the source itself: one that grew while it was read no longer matches its chunks.
             for (const SourceFile& file : files) {
