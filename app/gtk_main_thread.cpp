@@ -3,7 +3,7 @@
 #include <glib.h>
 
 #include <condition_variable>
-#include <list>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -13,28 +13,24 @@ namespace {
 enum class CallState { Queued, Running, Done, Released };
 
 struct Call {
+    const GtkMainThread* owner;
     const std::function<void()>* function;
     CallState state = CallState::Queued;
 };
 
-}  // namespace
-
-struct GtkMainThread::State {
-    const std::thread::id mainThread = std::this_thread::get_id();
+// The calls waiting for the main thread. There is one GTK main context per process, so there is one queue; the
+// idle sources carry no data and each takes the oldest call still queued. Everything a call hands over passes
+// through this mutex, never through GLib's own locks, so every handover is visible to thread checkers.
+struct CallQueue {
     std::mutex mutex;
     std::condition_variable changed;
-    bool accepting = false;
-    std::list<std::shared_ptr<Call>> queued;
+    std::deque<std::shared_ptr<Call>> calls;
 };
 
-// What the idle source carries. It keeps the state alive, because the source may be dispatched after the object
-// that queued it has gone (a later nested loop of a message box iterates the same context).
-struct GtkMainThread::Queued {
-    std::shared_ptr<State> state;
-    std::shared_ptr<Call> call;
-};
-
-namespace {
+CallQueue& Queue() {
+    static auto* const queue = new CallQueue;  // never destroyed: a source may be dispatched during exit
+    return *queue;
+}
 
 void RunCall(const std::function<void()>& function) noexcept {
     try {
@@ -43,27 +39,34 @@ void RunCall(const std::function<void()>& function) noexcept {
     }
 }
 
-}  // namespace
-
-int GtkMainThread::RunQueued(void* data) {
-    auto& queued = *static_cast<Queued*>(data);
-    auto& state = *queued.state;
+gboolean RunQueued(gpointer /*unused*/) {
+    auto& queue = Queue();
+    std::shared_ptr<Call> call;
     {
-        std::lock_guard guard(state.mutex);
-        if (queued.call->state != CallState::Queued) return G_SOURCE_REMOVE;
-        queued.call->state = CallState::Running;
-        state.queued.remove(queued.call);
+        std::lock_guard guard(queue.mutex);
+        // A source whose call was released finds nothing, or a later call whose own source will then find none.
+        if (queue.calls.empty()) return G_SOURCE_REMOVE;
+        call = queue.calls.front();
+        queue.calls.pop_front();
+        call->state = CallState::Running;
     }
-    RunCall(*queued.call->function);
+    RunCall(*call->function);
     {
-        std::lock_guard guard(state.mutex);
-        queued.call->state = CallState::Done;
+        std::lock_guard guard(queue.mutex);
+        call->state = CallState::Done;
     }
-    state.changed.notify_all();
+    queue.changed.notify_all();
     return G_SOURCE_REMOVE;
 }
 
-GtkMainThread::GtkMainThread() : state_(std::make_shared<State>()) {}
+}  // namespace
+
+struct GtkMainThread::State {
+    const std::thread::id mainThread = std::this_thread::get_id();
+    bool accepting = false;  // guarded by the queue's mutex
+};
+
+GtkMainThread::GtkMainThread() : state_(std::make_unique<State>()) {}
 
 GtkMainThread::~GtkMainThread() {
     Refuse();
@@ -78,37 +81,39 @@ bool GtkMainThread::Invoke(const std::function<void()>& function) {
         RunCall(function);
         return true;
     }
-    auto call = std::make_shared<Call>(Call{&function});
-    std::unique_lock lock(state_->mutex);
+    auto& queue = Queue();
+    auto call = std::make_shared<Call>(Call{this, &function});
+    std::unique_lock lock(queue.mutex);
     if (!state_->accepting) return false;
-    state_->queued.push_back(call);
+    queue.calls.push_back(call);
     // Always through a source: g_main_context_invoke would run the call on this thread whenever the main thread
     // does not own the context at that instant.
     GSource* source = g_idle_source_new();
     g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, &GtkMainThread::RunQueued, new Queued{state_, call},
-                          [](gpointer data) { delete static_cast<Queued*>(data); });
+    g_source_set_callback(source, RunQueued, nullptr, nullptr);
     g_source_attach(source, nullptr);
     g_source_unref(source);
-    state_->changed.wait(lock,
-                         [&] { return call->state == CallState::Done || call->state == CallState::Released; });
+    queue.changed.wait(lock, [&] { return call->state == CallState::Done || call->state == CallState::Released; });
     return call->state == CallState::Done;
 }
 
 void GtkMainThread::Accept() {
-    std::lock_guard guard(state_->mutex);
+    std::lock_guard guard(Queue().mutex);
     state_->accepting = true;
 }
 
 void GtkMainThread::Refuse() {
+    auto& queue = Queue();
     {
-        std::lock_guard guard(state_->mutex);
+        std::lock_guard guard(queue.mutex);
         state_->accepting = false;
-        for (const auto& call : state_->queued)
+        std::erase_if(queue.calls, [this](const std::shared_ptr<Call>& call) {
+            if (call->owner != this) return false;
             call->state = CallState::Released;
-        state_->queued.clear();
+            return true;
+        });
     }
-    state_->changed.notify_all();
+    queue.changed.notify_all();
 }
 
 }  // namespace qelt

@@ -11,7 +11,7 @@ namespace qelt {
 // Calls from other threads are taken only between Accept and Refuse, while the main thread iterates the default
 // main context. Refuse releases every caller whose call has not started, so a thread that is waiting for a window
 // that has just closed is never left blocked (the monitor thread is joined after the window closes). A call that
-// was released this way never runs, even if the main context is iterated again later.
+// was released this way never runs, even if the main context is iterated again later. Destroy on the main thread.
 class GtkMainThread {
 public:
     GtkMainThread();
@@ -30,11 +30,7 @@ public:
 
 private:
     struct State;
-    struct Queued;
-    // The idle callback that runs a queued call on the main thread (a GSourceFunc).
-    static int RunQueued(void* queued);
-
-    std::shared_ptr<State> state_;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace qelt
