@@ -16,7 +16,12 @@
 
 #include "manifest/crc32.h"
 #include "manifest/file_manifest.h"
+#include "manifest/node_list_manifest.h"
+#include "manifest/package_manifest.h"
+#include "manifest/xml_manifest_reader.h"
+#include "pipeline/status_data.h"
 #include "pipeline/transfer_package_work.h"
+#include "storage/shared_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_http_server.h"
 #include "tests/support/test_transfer.h"
@@ -62,6 +67,25 @@ inline std::string NodeListXml(const std::vector<std::string>& hosts) {
     for (std::size_t i = 0; i < hosts.size(); ++i)
         xml += "<NodeInfo><NodeId>" + std::to_string(i + 1) + "</NodeId><Host>" + hosts[i] + "</Host></NodeInfo>";
     return xml + "</ArrayOfNodeInfo>";
+}
+
+inline std::shared_ptr<NodeListManifest> ReadNodeList(const std::vector<std::string>& hosts) {
+    std::istringstream xml(NodeListXml(hosts));
+    ptree tree;
+    ReadXmlManifest(xml, tree);
+    auto nodes = std::make_shared<StandardNodeListManifest>();
+    nodes->Deserialize(tree);
+    return nodes;
+}
+
+inline std::shared_ptr<PackageManifest> ReadPackage(const std::vector<PackageFile>& files,
+                                                    const std::string& run = "") {
+    std::istringstream xml(PackageXml(files, run));
+    ptree tree;
+    ReadXmlManifest(xml, tree);
+    auto package = std::make_shared<StandardPackageManifest>();
+    package->Deserialize(tree);
+    return package;
 }
 
 inline std::string FilePath(const std::string& path) {
@@ -200,6 +224,23 @@ protected:
         for (const auto& file : files_)
             total += file.content.size();
         return total;
+    }
+
+    // A fresh file of `size` bytes opened and allocated as its file work would, for a transfer whose node list is
+    // `hosts`; its one chunk [0, size - 1] mapped, expecting the checksum of `content`.
+    std::shared_ptr<TransferSharedMapData> MapChunk(const std::vector<std::string>& hosts, const std::string& path,
+                                                    const std::string& content) {
+        iface = NewInterface(kVersion);
+        iface->SetNodeList(ReadNodeList(hosts));
+        const std::uint64_t size = content.size();
+        auto fileData = std::make_shared<TransferSharedFileData>(path, size);
+        fileData->file =
+            Services().files.Open(dest.path().string(), path, SharedFileMode::OpenOrCreate, 0, size - 1);
+        fileData->file->Allocate(size);
+        auto mapData = std::make_shared<TransferSharedMapData>(fileData, 0, size - 1, Crc32(content),
+                                                               iface->GetProgressUpdater());
+        mapData->view = fileData->file->Map(0, size - 1);
+        return mapData;
     }
 
     // The chunk requests a mirror received (manifest requests excluded).
