@@ -98,6 +98,23 @@ TEST_F(MirrorChoiceTest, CorruptingMirrorAmongHealthyOnesEndsUpChosenRarely) {
     EXPECT_EQ(iface->Status().bytesDownloaded, (128u + corrupted) * 4096u);
 }
 
+TEST_F(MirrorChoiceTest, ChunkThatNeverVerifiesPausesTheWorkflowAfterItsBudget) {
+    const PackageFile file{"data.bin", MakeTestContent(5000, 3)};
+    Publish({file});
+    mirrors[0]->SetFault(FilePath(file.path), Fault([](auto& f) { f.corruptLength = 1; }));
+    StartTransfer();
+    const auto error = iface->WaitFor("retryableError");
+    ASSERT_TRUE(error);
+    auto checksum = std::dynamic_pointer_cast<TransferStatusData>(error->data);
+    ASSERT_TRUE(checksum);
+    EXPECT_EQ(checksum->ToTransferError(), TransferError::ChecksumError);
+    EXPECT_EQ(ChunkRequests(*mirrors[0]).size(), 5u) << "one download and four more, the default budget";
+    const TransferStatus status = iface->Status();
+    EXPECT_EQ(status.bytesTransferred, 0u) << "nothing of a chunk that failed its checksum stays counted";
+    EXPECT_EQ(status.bytesVerified, 0u);
+    EXPECT_EQ(status.bytesDownloaded, 5u * 5000u);
+}
+
 TEST_F(MirrorChoiceTest, PausingCancelsARunningDownloadWhichResumesLater) {
     const PackageFile file{"data.bin", MakeTestContent(16384, 3)};
     Publish({file});
