@@ -7,10 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace qelt {
+#include "base/unspecified_version.h"
 
-// The program-wide placeholder for "no particular version".
-inline const std::string UnspecifiedVersion = "?";
+namespace qelt {
 
 struct LanguageEntry {
     std::string code;

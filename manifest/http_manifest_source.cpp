@@ -1,5 +1,7 @@
 #include "manifest/http_manifest_source.h"
 
+#include <Poco/URI.h>
+
 #include <new>
 
 #include "http/http_request.h"
@@ -8,6 +10,14 @@
 #include "manifest/xml_manifest_reader.h"
 
 namespace qelt {
+
+std::string BuildManifestUrl(const std::string& authority, const std::string& path) {
+    try {
+        return Poco::URI("http", authority, path).toString();
+    } catch (...) {
+        throw ManifestLocatorException();
+    }
+}
 
 namespace {
 

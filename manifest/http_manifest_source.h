@@ -16,6 +16,10 @@ class HttpSession;
 // it fails as a stream error instead of filling memory until the request's time limit.
 inline constexpr std::size_t kMaxManifestBytes = 64u << 20;
 
+// "http://" + authority + path written out by Poco::URI, which percent-encodes what a path may not carry. Any
+// failure is a ManifestLocatorException with an empty message.
+std::string BuildManifestUrl(const std::string& authority, const std::string& path);
+
 // Fetches one URL with a plain GET; the key of Read is ignored. Failures map to the manifest errors:
 // BadUrl and HTTP statuses below 500 -> ManifestLocatorException, OutOfMemory -> std::bad_alloc, every other
 // failure (and a body over the size limit) -> ManifestStreamException, each with the request's message.

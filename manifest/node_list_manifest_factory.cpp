@@ -1,7 +1,6 @@
 #include "manifest/node_list_manifest_factory.h"
 
 #include "manifest/http_manifest_source.h"
-#include "manifest/package_manifest_factory.h"
 
 namespace qelt {
 

@@ -1,20 +1,10 @@
 #include "manifest/package_manifest_factory.h"
 
-#include <Poco/URI.h>
-
 #include "manifest/http_manifest_source.h"
 #include "manifest/manifest_exception.h"
 #include "manifest/package_key.h"
 
 namespace qelt {
-
-std::string BuildManifestUrl(const std::string& authority, const std::string& path) {
-    try {
-        return Poco::URI("http", authority, path).toString();
-    } catch (...) {
-        throw ManifestLocatorException();
-    }
-}
 
 std::shared_ptr<PackageManifest> PackageManifestFactory::Create(const std::string& key) {
     return Create(key, nullptr);

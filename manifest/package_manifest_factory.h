@@ -59,8 +59,4 @@ public:
     std::string GetUrl(const std::string& key) const override;
 };
 
-// "http://" + authority + path written out by Poco::URI, which percent-encodes what a path may not carry. Any
-// failure is a ManifestLocatorException with an empty message.
-std::string BuildManifestUrl(const std::string& authority, const std::string& path);
-
 }  // namespace qelt

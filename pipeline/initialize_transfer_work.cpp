@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "app/launch_options.h"
+#include "base/unspecified_version.h"
 #include "manifest/manifest_exception.h"
 #include "manifest/node_list_manifest_factory.h"
 #include "manifest/package_key.h"

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <boost/property_tree/ptree.hpp>
-#include <chrono>
 #include <exception>
 #include <limits>
 #include <new>
@@ -39,8 +38,8 @@ HttpRequestStatus UnperformedRequest(HttpRequestResult state) {
 
 // The measured time, except that a request cannot have taken longer than its limits allowed: a clock that jumped
 // or a thread that was not scheduled must not teach the statistics a speed the node never had.
-std::int32_t RequestTimeMs(std::chrono::steady_clock::duration elapsed, const HttpRequestParams& http) {
-    const std::int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+std::int32_t RequestTimeMs(std::uint32_t elapsedMs, const HttpRequestParams& http) {
+    const std::int64_t ms = elapsedMs;
     const std::int64_t limitSeconds = std::int64_t{http.ConnectTimeout} + http.Timeout;
     const std::int64_t time = ms / 1000 > limitSeconds ? limitSeconds * 1000 : ms;
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(time, 0, std::numeric_limits<std::int32_t>::max()));
@@ -137,9 +136,9 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
         if (request) {
             StoreRequest(request);
             if (IsCancelRequested()) request->Cancel();
-            const auto start = std::chrono::steady_clock::now();
+            const std::uint32_t start = behavior.clock();
             status = request->Perform();
-            requestTimeMs = RequestTimeMs(std::chrono::steady_clock::now() - start, *http);
+            requestTimeMs = RequestTimeMs(behavior.clock() - start, *http);
         }
 
         const auto& node = *params_.SelectedNode;

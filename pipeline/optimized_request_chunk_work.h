@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "selection/optimized_request_params.h"
+#include "pipeline/optimized_request_params.h"
 #include "transfer/transfer_work.h"
 #include "work/limited_retry_simple_work.h"
 

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "manifest/manifest.h"
-#include "selection/delta_counter.h"
+#include "base/delta_counter.h"
 
 namespace qelt {
 

@@ -10,7 +10,7 @@
 #include "manifest/node_manifest.h"
 #include "pipeline/status_data.h"
 #include "selection/node_statistics.h"
-#include "selection/optimized_request_params.h"
+#include "pipeline/optimized_request_params.h"
 
 namespace qelt {
 

@@ -6,7 +6,7 @@
 #include "http/http_request.h"
 #include "manifest/node_manifest.h"
 #include "pipeline/status_data.h"
-#include "selection/optimized_request_params.h"
+#include "pipeline/optimized_request_params.h"
 
 namespace qelt {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/launch_options.h"
+#include "base/unspecified_version.h"
 #include "work/work_status.h"
 
 namespace qelt {

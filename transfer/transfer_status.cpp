@@ -1,6 +1,6 @@
 #include "transfer/transfer_status.h"
 
-#include "app/launch_options.h"
+#include "base/unspecified_version.h"
 
 namespace qelt {
 

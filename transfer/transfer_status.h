@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pipeline/transfer_error.h"
+#include "base/transfer_error.h"
 
 namespace qelt {
 

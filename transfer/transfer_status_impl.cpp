@@ -1,20 +1,13 @@
 #include "transfer/transfer_status_impl.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "manifest/package_manifest.h"
 
 namespace qelt {
-
-MillisecondClock SystemMillisecondClock() {
-    return [] {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch();
-        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-    };
-}
 
 TransferStatusImpl::TransferStatusImpl(const TransferParams* params, unsigned rateWindowSeconds,
                                        unsigned estimateIntervalMs, MillisecondClock clock)

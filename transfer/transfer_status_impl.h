@@ -1,11 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
-#include <functional>
-#include <memory>
 
-#include "selection/delta_counter.h"
+#include "base/clock.h"
+#include "base/delta_counter.h"
 #include "transfer/transfer_params.h"
 #include "transfer/transfer_progress_updater.h"
 #include "transfer/transfer_status.h"
@@ -13,10 +13,6 @@
 namespace qelt {
 
 class PackageManifest;
-
-// Milliseconds of a steady clock, wrapping at 32 bits like the platform's millisecond counter.
-using MillisecondClock = std::function<std::uint32_t()>;
-MillisecondClock SystemMillisecondClock();
 
 // Where the works of one transfer count bytes, and from which the transfer builds the status it returns: the rate
 // over a sliding window, the remaining-time estimate, and the marks from which each analytics event reports what

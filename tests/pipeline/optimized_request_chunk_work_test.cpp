@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 
 #include "http/http_session.h"
@@ -149,6 +150,19 @@ TEST_F(ChunkRequestTest, TimeOutAtTheLargestLimitsUsesTheBudget) {
     EXPECT_EQ(status.result, WorkResult::RetryableError);
     EXPECT_EQ(HttpData(status).Status().State, HttpRequestResult::TimedOut);
     EXPECT_EQ(ChunkRequests(*mirrors[0]).size(), 1u);
+}
+
+TEST_F(ChunkRequestTest, RequestTimeIsCappedAtTheLimitsTheRequestHad) {
+    auto work = Request(1, 0);
+    std::atomic<std::uint32_t> now{0};
+    iface->GetBehavior()->clock = [&] { return now.fetch_add(3'600'000) + 3'600'000; };
+    const WorkStatus status = work->Run();
+    ASSERT_EQ(status.result, WorkResult::Success) << Describe(status);
+    const auto& limits = work->RequestParams();
+    EXPECT_EQ(HttpData(status).RequestTimeMs(), (limits.connectTimeout + limits.timeout) * 1000)
+        << "an hour by a clock that jumped, not by the request";
+    const auto own = iface->GetNodeList()->GetNodes()[0]->GetStatistics();
+    EXPECT_EQ(own->Milliseconds().Get(), static_cast<std::uint32_t>(HttpData(status).RequestTimeMs()));
 }
 
 TEST_F(ChunkRequestTest, CancelFromAnotherThreadStopsTheRequestWithoutBlamingTheNode) {

@@ -1,4 +1,4 @@
-#include "selection/optimized_request_params.h"
+#include "pipeline/optimized_request_params.h"
 
 #include <Poco/URI.h>
 
