@@ -5,6 +5,7 @@
 #include <fstream>
 #include <limits>
 
+#include "analytics/json_work_log_manager.h"
 #include "pipeline/status_data.h"
 #include "tests/pipeline/pipeline_fixture.h"
 
@@ -123,6 +124,36 @@ TEST_F(PackageTransferTest, OnlyDamagedChunksAreFetchedAgain) {
     EXPECT_EQ(status.bytesDownloaded, damagedBytes);
     EXPECT_EQ(status.bytesVerified, TotalSize());
     EXPECT_EQ(status.bytesTransferred, TotalSize());
+}
+
+TEST_F(PackageTransferTest, WorkLogHearsEveryCompletionAndRetryOfTheTree) {
+    TempDir logs;
+    Services().workLog = std::make_unique<JsonWorkLogManager>(-1, logs.path().string(), &Services().files);
+    const PackageFile file{"data.bin", MakeTestContent(2 * 16384, 6)};
+    Publish({file}, "", 2);
+    HttpFault unavailable;
+    unavailable.status = 503;
+    mirrors[0]->SetFault(FilePath(file.path), unavailable);
+    ASSERT_EQ(Transfer().result, WorkResult::Success);
+    StopTree();
+    Services().workLog.reset();  // writes every entry still queued
+
+    std::string log;
+    for (const auto& entry : std::filesystem::directory_iterator(logs.path()))
+        log += ReadWholeFile(entry.path());
+    const auto entries = [&](const std::string& text) {
+        std::size_t count = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
+        return count;
+    };
+    EXPECT_EQ(entries(R"("name":"TransferPackageWork","important":"true","transferId":"t1")"), 1u);
+    EXPECT_EQ(entries(R"("name":"GetPackageManifestWork","important":"true")"), 1u);
+    EXPECT_EQ(entries(R"("name":"TransferSingleChunkWork")"), 2u);
+    EXPECT_EQ(entries(R"("name":"ReleaseChunkMapWork")"), 2u);
+    EXPECT_EQ(entries(R"("event":"OnSimpleWorkRetry")"), ChunkRequests(*mirrors[0]).size())
+        << "every failed request at the unavailable mirror was retried elsewhere";
+    EXPECT_GE(entries(R"("filePath":"data.bin","fileSize":"32768","lowerBound":"16384")"), 1u);
 }
 
 TEST_F(PackageTransferTest, UnreadableManifestIsRetriedFiveTimesThenPausesTheWorkflow) {
