@@ -5,7 +5,9 @@
 // qelt-publish program.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
@@ -62,6 +64,38 @@ std::vector<test::NginxLogEntry> RangeRequestsSince(const test::NginxServer& ngi
     }
     return ranges;
 }
+
+// With QELT_PERF_CONTROL=CTL,ACK (the fifos of perf record --control=fifo:CTL,ACK --delay=-1), a profiler records
+// only while the engine fetches, not while the benchmark prepares or checks; QELT_PERF_PHASE=fresh (or recheck,
+// repair) narrows that to one phase.
+class ProfiledSpan {
+public:
+    explicit ProfiledSpan(const std::string& phase) {
+        const char* only = std::getenv("QELT_PERF_PHASE");
+        active_ = !only || !*only || phase == only;
+        if (active_) Send("enable");
+    }
+    ~ProfiledSpan() {
+        if (active_) Send("disable");
+    }
+    ProfiledSpan(const ProfiledSpan&) = delete;
+    ProfiledSpan& operator=(const ProfiledSpan&) = delete;
+
+private:
+    static void Send(const char* command) {
+        const char* fifos = std::getenv("QELT_PERF_CONTROL");
+        if (!fifos || !*fifos) return;
+        const std::string both(fifos);
+        const auto comma = both.find(',');
+        std::ofstream(both.substr(0, comma)) << command << std::endl;
+        if (comma == std::string::npos) return;
+        std::ifstream ack(both.substr(comma + 1));
+        std::string answer;
+        std::getline(ack, answer);
+    }
+
+    bool active_ = false;
+};
 
 void Settle() {
     // Write back what the last phase left dirty, so that its writeback does not run inside the next phase.
@@ -145,7 +179,11 @@ private:
                                            std::size_t expectRequests) {
         Settle();
         const std::size_t logBefore = nginx_.AccessLog().size();
-        const EngineFetch fetch = FetchWithEngine(ManifestHost(), EngineFolder());
+        EngineFetch fetch;
+        {
+            ProfiledSpan profiled(phase);
+            fetch = FetchWithEngine(ManifestHost(), EngineFolder());
+        }
         poolThreads_ = fetch.poolThreads;
         inFlight_ = fetch.inFlight;
         Require(fetch.failure.empty(), phase + ": " + fetch.failure);
