@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "app/launch_options.h"
-#include "app/transfer_settings.h"
 #include "pipeline/status_data.h"
 #include "pipeline/transfer_package_work.h"
 #include "tests/support/test_transfer.h"
@@ -42,10 +41,14 @@ std::optional<WorkStatus> WaitForOutcome(const test::TestTransferWorkInterface& 
 
 }  // namespace
 
-EngineFetch FetchWithEngine(const std::string& manifestHost, const std::filesystem::path& destination) {
-    // The program's own settings: processors + 2 leaves in flight, twice as many pool threads.
+TransferSettings DefaultSettings() {
     TransferSettings settings;
     ApplyLaunchOptions(settings, LaunchOptions{});
+    return settings;
+}
+
+EngineFetch FetchWithEngine(const std::string& manifestHost, const std::filesystem::path& destination) {
+    const TransferSettings settings = DefaultSettings();
     test::TestTransferServices services(manifestHost, settings, settings.transferThreads);
 
     TransferParams params;
@@ -56,8 +59,6 @@ EngineFetch FetchWithEngine(const std::string& manifestHost, const std::filesyst
     auto iface = std::make_shared<test::TestTransferWorkInterface>(services.Behavior(), params);
 
     EngineFetch fetch;
-    fetch.poolThreads = settings.transferThreads;
-    fetch.inFlight = settings.workflowParallelism;
     ResetPeakResident();
     const double cpuBefore = ProcessCpuSeconds();
     const auto start = Clock::now();

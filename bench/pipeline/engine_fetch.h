@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/transfer_settings.h"
 #include "bench/pipeline/process_usage.h"
 #include "transfer/transfer_status.h"
 #include "work/work_status.h"
@@ -14,14 +15,15 @@ inline const char kPartnerId[] = "bench-partner";
 inline const char kPackageId[] = "bench-package";
 inline const char kVersionId[] = "1";
 
+// The program's own settings: processors + 2 leaves in flight, twice as many pool threads.
+TransferSettings DefaultSettings();
+
 // The outcome of one fetch of the package by the engine.
 struct EngineFetch {
     PhaseUsage usage;
     WorkResult result = WorkResult::FatalError;
     std::string failure;  // what went wrong, empty on success
     TransferStatus status;
-    unsigned poolThreads = 0;
-    unsigned inFlight = 0;
 };
 
 // Fetches the current version of the package from the manifest host into `destination` through one whole work

@@ -160,15 +160,20 @@ private:
     void FetchWithCurl() {
         fs::remove_all(CurlFolder());
         fs::create_directories(CurlFolder());
-        std::vector<std::string> arguments = {"curl", "-s", "--fail"};
+        // A child's peak resident set starts from its parent's at the moment it was started, so curl's own peak
+        // comes from time(1), whose child curl is.
+        const fs::path peakFile = options_.work / "curl-peak-kib";
+        std::vector<std::string> arguments = {"/usr/bin/time",   "-f",   "%M", "-o",
+                                              peakFile.string(), "curl", "-s", "--fail"};
         for (const auto& file : package_.Manifest().GetFiles()) {
             arguments.push_back("-o");
             arguments.push_back((CurlFolder() / file->GetPath()).string());
             arguments.push_back(nginx_.Url(0, FilePath(file->GetPath())));
         }
         Settle();
-        const ChildRun run = RunChild(arguments);
+        ChildRun run = RunChild(arguments);
         Require(run.exitCode == 0, "curl failed with exit code " + std::to_string(run.exitCode));
+        std::ifstream(peakFile) >> run.usage.peakKiB;
         Require(package_.BadChunks(CurlFolder()).empty(), "curl's copy differs from the package");
         samples_["curl"].runs.push_back(run.usage);
     }
@@ -184,8 +189,6 @@ private:
             ProfiledSpan profiled(phase);
             fetch = FetchWithEngine(ManifestHost(), EngineFolder());
         }
-        poolThreads_ = fetch.poolThreads;
-        inFlight_ = fetch.inFlight;
         Require(fetch.failure.empty(), phase + ": " + fetch.failure);
         // The manifest and the node list, then the chunks.
         auto ranges = RangeRequestsSince(nginx_, logBefore, 2 + expectRequests);
@@ -248,19 +251,18 @@ private:
     const test::NginxServer& nginx_;
     const BenchPackage& package_;
     std::map<std::string, Samples> samples_;
-    unsigned poolThreads_ = 0;
-    unsigned inFlight_ = 0;
     std::uint64_t repairBytes_ = 0;
 };
 
 void PipelineBench::PrintTable() const {
     const double gib = static_cast<double>(package_.TotalBytes()) / (1u << 30);
+    const TransferSettings settings = DefaultSettings();
     std::printf(
         "pipeline: %.2f GiB in %zu files, %zu chunks, %zu nginx ports (%u worker%s), %u processors, %u pool "
         "threads, %u leaves in flight; page cache warm; medians of %u rounds\n",
         gib, package_.Manifest().GetFiles().size(), package_.ChunkTotal(), kPorts, options_.nginxWorkers,
-        options_.nginxWorkers == 1 ? "" : "s", std::thread::hardware_concurrency(), poolThreads_, inFlight_,
-        options_.rounds);
+        options_.nginxWorkers == 1 ? "" : "s", std::thread::hardware_concurrency(), settings.transferThreads,
+        settings.workflowParallelism, options_.rounds);
     std::printf("%-22s %8s %15s %7s %7s %9s %8s %8s %9s\n", "phase", "seconds", "(min-max)", "GiB/s", "CPU s",
                 "peak MiB", "s/curl", "CPU/curl", "requests");
     const auto curl = samples_.find("curl");

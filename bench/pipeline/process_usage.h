@@ -24,7 +24,8 @@ long PeakResidentKiB();
 
 // Runs a program (found on PATH when the name has no slash) with its standard output sent to /dev/null unless
 // `quiet` is false, waits for it and returns its usage; `exitCode` is its exit status, or -1 when it could not be
-// started or was killed by a signal. Its standard error is this process's.
+// started or was killed by a signal. Its standard error is this process's. Its peak resident set starts from
+// this process's at the moment it was started.
 struct ChildRun {
     PhaseUsage usage;
     int exitCode = -1;
