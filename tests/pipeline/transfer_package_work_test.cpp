@@ -78,6 +78,28 @@ TEST_F(PackageTransferTest, RunFileFirstThenTheRestWithEveryCounterEndingAtTheSi
     EXPECT_THAT(iface->CreatedFiles(), UnorderedElementsAre("setup.exe", "data/a.bin", "data/b.bin"));
 }
 
+TEST_F(PackageTransferTest, ProgramStaysUnrunnableUntilTheWholePackageIsVerified) {
+    const std::vector<PackageFile> files = {{"setup.exe", MakeTestContent(20000, 1)},
+                                            {"data.bin", MakeTestContent(20000, 2)}};
+    Publish(files, "setup.exe");
+    HttpFault unavailable;
+    unavailable.status = 503;
+    mirrors[0]->SetFault(FilePath("data.bin"), unavailable);
+    StartTransfer();
+    const auto error = iface->WaitFor("retryableError");
+    ASSERT_TRUE(error) << "a chunk that cannot be fetched pauses the workflow";
+    EXPECT_TRUE(ReadWholeFile(dest / "setup.exe") == files[0].content);
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(dest / "setup.exe").permissions() & perms::owner_exec, perms::none)
+        << "complete, but the package is not";
+
+    mirrors[0]->ClearFaults();
+    ASSERT_TRUE(workflow->ResumeAfterError());
+    ASSERT_EQ(WaitForRoot().result, WorkResult::Success);
+    ExpectFilesMatch();
+    EXPECT_NE(std::filesystem::status(dest / "setup.exe").permissions() & perms::owner_exec, perms::none);
+}
+
 TEST_F(PackageTransferTest, CompleteFolderIsVerifiedInPlaceWithoutARequest) {
     Publish(ThreeFiles());
     ASSERT_EQ(Transfer().result, WorkResult::Success);
