@@ -15,10 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/app/recording_monitor_callback.h"
+
 namespace qelt {
 namespace {
 
 using namespace std::chrono_literals;
+using test::RecordingMonitorCallback;
 
 TransferStatus Status(TransferState state, TransferError error = TransferError::None, bool retryable = false) {
     TransferStatus status = FreshTransferStatus("", state);
@@ -55,57 +58,6 @@ public:
     std::set<std::string> throwOnce;
 };
 
-struct Report {
-    std::string kind;
-    std::string id;
-    bool operator==(const Report&) const = default;
-};
-
-class RecordingCallback : public TransferMonitorCallback {
-public:
-    void OnTransferProgress(const TransferStatus& status) override { Add("progress", status); }
-    void OnTransferReady(const TransferStatus& status) override {
-        Add("ready", status);
-        if (onReady) onReady(status);
-    }
-    void OnTransferError(const TransferStatus& status) override { Add("error", status); }
-    void OnTransferComplete(const TransferStatus& status) override { Add("complete", status); }
-
-    bool WaitFor(const Report& report, std::chrono::milliseconds timeout = 5s) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return Count(report) > 0; });
-    }
-    int Count(const Report& report) {
-        int n = 0;
-        for (const auto& r : reports_)
-            n += r == report;
-        return n;
-    }
-    std::vector<Report> Reports() {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-    std::set<std::thread::id> Threads() {
-        std::lock_guard lock(mutex_);
-        return threads_;
-    }
-
-    std::function<void(const TransferStatus&)> onReady;
-
-private:
-    void Add(const char* kind, const TransferStatus& status) {
-        std::lock_guard lock(mutex_);
-        reports_.push_back({kind, status.transferId});
-        threads_.insert(std::this_thread::get_id());
-        changed_.notify_all();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Report> reports_;
-    std::set<std::thread::id> threads_;
-};
-
 TEST(TransferMonitorTest, EachStatusTakesItsBranchAndOnlyProgressKeepsTheWatch) {
     ScriptedSource source;
     source.Set("b-suspended", Status(TransferState::Suspended));
@@ -114,29 +66,24 @@ TEST(TransferMonitorTest, EachStatusTakesItsBranchAndOnlyProgressKeepsTheWatch) 
     source.Set("e-running", Status(TransferState::InitializingPaused));
     source.Set("f-ready", Status(TransferState::Initialized));
     source.Set("g-ready-retryable", Status(TransferState::Initialized, TransferError::ConnectionError, true));
-    RecordingCallback callback;
+    RecordingMonitorCallback callback;
     TransferMonitorImpl monitor(source);
     for (const auto& id :
          {"a-unknown", "b-suspended", "c-fatal", "d-retryable", "e-running", "f-ready", "g-ready-retryable"}) {
         monitor.Register(id, &callback);
     }
     monitor.Start();
-    ASSERT_TRUE(callback.WaitFor({"progress", "e-running"}));
+    ASSERT_TRUE(callback.WaitFor("progress", "e-running"));
     // Three more rounds of progress: every other transfer was reported once and left alone since.
     while (source.Polls("e-running") < 4)
         std::this_thread::sleep_for(10ms);
     monitor.Stop();
-    const std::vector<Report> reports = callback.Reports();
+    const std::vector<std::string> reports = callback.Kinds();
     ASSERT_GE(reports.size(), 8u);
-    const std::vector<Report> first(reports.begin(), reports.begin() + 8);
-    EXPECT_EQ(first, (std::vector<Report>{{"complete", "a-unknown"},
-                                          {"complete", "b-suspended"},
-                                          {"complete", "c-fatal"},
-                                          {"error", "d-retryable"},
-                                          {"progress", "e-running"},
-                                          {"ready", "f-ready"},
-                                          {"ready", "g-ready-retryable"},
-                                          {"error", "g-ready-retryable"}}));
+    EXPECT_EQ(std::vector<std::string>(reports.begin(), reports.begin() + 8),
+              (std::vector<std::string>{"complete a-unknown", "complete b-suspended", "complete c-fatal",
+                                        "error d-retryable", "progress e-running", "ready f-ready",
+                                        "ready g-ready-retryable", "error g-ready-retryable"}));
     for (const auto& id : {"a-unknown", "b-suspended", "c-fatal", "d-retryable", "f-ready", "g-ready-retryable"})
         EXPECT_EQ(source.Polls(id), 1) << id;
     EXPECT_EQ(callback.Threads().size(), 1u);
@@ -145,7 +92,7 @@ TEST(TransferMonitorTest, EachStatusTakesItsBranchAndOnlyProgressKeepsTheWatch) 
 TEST(TransferMonitorTest, ACallbackMayRegisterTheTransferAgain) {
     ScriptedSource source;
     source.Set("t", Status(TransferState::Initialized));
-    RecordingCallback callback;
+    RecordingMonitorCallback callback;
     TransferMonitorImpl monitor(source);
     callback.onReady = [&](const TransferStatus& status) {
         source.Set("t", Status(TransferState::Transferring));
@@ -153,7 +100,7 @@ TEST(TransferMonitorTest, ACallbackMayRegisterTheTransferAgain) {
     };
     monitor.Register("t", &callback);
     monitor.Start();
-    EXPECT_TRUE(callback.WaitFor({"progress", "t"}));
+    EXPECT_TRUE(callback.WaitFor("progress", "t"));
 }
 
 TEST(TransferMonitorTest, AFailedRoundEndsQuietlyAndTheNextOneGoesOn) {
@@ -161,20 +108,20 @@ TEST(TransferMonitorTest, AFailedRoundEndsQuietlyAndTheNextOneGoesOn) {
     source.throwOnce = {"a"};
     source.Set("a", Status(TransferState::Complete));
     source.Set("b", Status(TransferState::Complete));
-    RecordingCallback callback;
+    RecordingMonitorCallback callback;
     TransferMonitorImpl monitor(source);
     monitor.Register("a", &callback);
     monitor.Register("b", &callback);
     monitor.Start();
-    ASSERT_TRUE(callback.WaitFor({"complete", "b"}));
-    EXPECT_EQ(callback.Reports(), (std::vector<Report>{{"complete", "a"}, {"complete", "b"}}));
+    ASSERT_TRUE(callback.WaitFor("complete", "b"));
+    EXPECT_EQ(callback.Kinds(), (std::vector<std::string>{"complete a", "complete b"}));
     EXPECT_EQ(source.Polls("a"), 2);
     EXPECT_EQ(source.Polls("b"), 1) << "the failed round should have ended before b";
 }
 
 TEST(TransferMonitorTest, StopBeforeStartLeavesNoThreadAndAStopEndsTheRoundUnderWay) {
     ScriptedSource source;
-    RecordingCallback unused;
+    RecordingMonitorCallback unused;
     {
         TransferMonitorImpl monitor(source);
         monitor.Register("a", &unused);
@@ -194,7 +141,7 @@ TEST(TransferMonitorTest, StopBeforeStartLeavesNoThreadAndAStopEndsTheRoundUnder
         }
         std::promise<void> entered, release;
     } blocking;
-    RecordingCallback callback;
+    RecordingMonitorCallback callback;
     TransferMonitorImpl monitor(blocking);
     monitor.Register("a", &callback);
     monitor.Register("b", &callback);
@@ -205,14 +152,14 @@ TEST(TransferMonitorTest, StopBeforeStartLeavesNoThreadAndAStopEndsTheRoundUnder
     blocking.release.set_value();
     stopper.join();
     EXPECT_EQ(blocking.Polls("b"), 0);
-    EXPECT_EQ(callback.Reports(), (std::vector<Report>{{"complete", "a"}}));
+    EXPECT_EQ(callback.Kinds(), (std::vector<std::string>{"complete a"}));
 }
 
 TEST(TransferMonitorTest, ARoundIsDueAfterNineTenthsOfTheIntervalOnItsClock) {
     ScriptedSource source;
     source.Set("t", Status(TransferState::Transferring));
     std::atomic<std::uint32_t> now{1000};
-    RecordingCallback callback;
+    RecordingMonitorCallback callback;
     TransferMonitorImpl monitor(source, [&] { return now.load(); });
     monitor.Register("t", &callback);
     monitor.Start();
@@ -223,7 +170,7 @@ TEST(TransferMonitorTest, ARoundIsDueAfterNineTenthsOfTheIntervalOnItsClock) {
     std::this_thread::sleep_for(250ms);
     EXPECT_EQ(source.Polls("t"), 0);
     now += 1;
-    ASSERT_TRUE(callback.WaitFor({"progress", "t"}));
+    ASSERT_TRUE(callback.WaitFor("progress", "t"));
     std::this_thread::sleep_for(250ms);
     EXPECT_EQ(source.Polls("t"), 1) << "the next round waits for the clock again";
     now += 95;
