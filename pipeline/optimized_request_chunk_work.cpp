@@ -148,12 +148,12 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
             statistics->RecordRequest(status.BytesReceived, static_cast<std::uint32_t>(requestTimeMs),
                                       IsHttpError(status.State));
         }
-        if (result == WorkResult::Success) {
+        {
             std::lock_guard lock(mutex_);
-            unverified_ = statusData;
-        } else if (result == WorkResult::RetryableError) {
-            behavior.transferOptimizer->OnRequestComplete(params_, *statusData);
+            unverified_ = result == WorkResult::Success ? statusData : nullptr;
         }
+        if (result == WorkResult::RetryableError)
+            behavior.transferOptimizer->OnRequestComplete(params_, *statusData);
         if (result != WorkResult::Cancelled) params_.ExcludeSelectedNode();
         if (status.State == HttpRequestResult::TimedOut && params_.timeoutsCanGrow) params_.freeRetry = true;
         StoreRequest(nullptr);

@@ -45,7 +45,7 @@ TransferHttpWriter::TransferHttpWriter(std::shared_ptr<TransferSharedMapData> ma
 HttpRequestStatus TransferHttpWriter::Write(const char* data, std::size_t length) {
     HttpRequestStatus answer = HttpBoundedFileDataWriter::Write(data, length);
     if (answer.BytesReceived > 0) {
-        mapData_->fileProgressBytes += answer.BytesReceived;
+        mapData_->fileProgressBytes.fetch_add(answer.BytesReceived, std::memory_order_relaxed);
         mapData_->progress->AddProgress(answer.BytesReceived);
         mapData_->progress->AddDownloaded(answer.BytesReceived);
     }

@@ -34,22 +34,20 @@ void DescribeChunkWork(ptree& out, const char* name, TransferWorkInterface& ifac
 
 void SettleChunkProgress(TransferSharedMapData& mapData) {
     const std::uint64_t length = mapData.upperBound - mapData.lowerBound + 1;
-    if (mapData.fileProgressBytes < length) {
-        mapData.progress->AddProgress(length - mapData.fileProgressBytes);
-    } else if (mapData.fileProgressBytes > length) {
-        mapData.progress->RemoveProgress(mapData.fileProgressBytes - length);
+    const std::uint64_t counted = mapData.fileProgressBytes.exchange(length, std::memory_order_relaxed);
+    if (counted < length) {
+        mapData.progress->AddProgress(length - counted);
+    } else if (counted > length) {
+        mapData.progress->RemoveProgress(counted - length);
     }
-    mapData.fileProgressBytes = length;
     mapData.progress->AddVerified(length);
 }
 
 void DiscardChunk(TransferSharedMapData& mapData) {
     if (!mapData.view) return;
     mapData.view->Seek(mapData.lowerBound);
-    if (mapData.fileProgressBytes != 0) {
-        mapData.progress->RemoveProgress(mapData.fileProgressBytes);
-        mapData.fileProgressBytes = 0;
-    }
+    const std::uint64_t counted = mapData.fileProgressBytes.exchange(0, std::memory_order_relaxed);
+    if (counted != 0) mapData.progress->RemoveProgress(counted);
 }
 
 unsigned ChunkRetryBudget(std::int32_t setting, TransferWorkInterface& iface) {
@@ -82,7 +80,7 @@ void TransferSingleChunkWork::Reset() {
     std::lock_guard lock(Mutex());
     SequentialWork::Reset();
     mapData_->view.reset();
-    mapData_->fileProgressBytes = 0;
+    mapData_->fileProgressBytes.store(0, std::memory_order_relaxed);
 }
 
 void TransferSingleChunkWork::ReleaseView() {

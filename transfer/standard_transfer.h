@@ -76,6 +76,8 @@ protected:
                                           std::shared_ptr<Work> work, const WorkStatus& status);
     virtual void RegisterCreatedFile(Lock& lock, const std::string& relativePath);
 
+    // Whether the Do operation that was given this lock emitted its event.
+    static bool EmittedEvent(const Lock& lock) { return !lock.owns_lock(); }
     // Takes the lock and runs `operation` with it; an exception (lack of memory, a failing workflow) is turned
     // into the status as it then stands, so no public operation throws.
     TransferStatus Guarded(const std::function<TransferStatus(Lock&)>& operation) noexcept;

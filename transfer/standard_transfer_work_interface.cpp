@@ -70,11 +70,6 @@ void StandardTransferWorkInterface::Disconnect() {
     connected_ = false;
 }
 
-bool StandardTransferWorkInterface::IsConnected() {
-    Lock lock(*mutex_);
-    return connected_;
-}
-
 TransferParams StandardTransferWorkInterface::GetParams() {
     Lock lock(*mutex_);
     return data_->params;

@@ -19,9 +19,10 @@ struct StandardTransferData;
 // fires an event. Once the transfer has disconnected the interface (it replaced its data, or it is gone) late
 // reports are dropped; the works' shared pointers keep the old data block alive for as long as they need it.
 //
-// Reports arrive on pool threads, from the log's pool (descriptions read the parameters) and, when the transfer
-// cancels its workflow after a fatal error, on the thread of that transfer operation after it released its lock.
-// None may come with a composite's or a workflow's lock held.
+// Reports arrive on pool threads and, when the transfer cancels its workflow after a fatal error, on the thread
+// that cancels it, after the transfer released its lock. None may come with a composite's or a workflow's lock
+// held. GetParams takes the same lock and so may be called from any thread that holds no such lock either (the
+// works' descriptions call it).
 class StandardTransferWorkInterface : public TransferWorkInterface, public WorkflowRetryableErrorCallback {
 public:
     // Forwards a completion to a function bound at construction; calling an empty function throws
@@ -63,7 +64,6 @@ public:
 
     // One way: every later report is dropped. Takes the transfer's lock.
     void Disconnect();
-    bool IsConnected();
 
 private:
     using Lock = std::unique_lock<std::recursive_mutex>;

@@ -9,8 +9,7 @@ StoredTransfer::StoredTransfer(const TransferParams& params, const TransferBehav
 TransferStatus StoredTransfer::Start(const std::string& destPath) {
     return Guarded([&](Lock& lock) {
         const TransferStatus status = DoStart(lock, destPath);
-        // The start fired its event without the lock; an owned lock means it was refused.
-        if (lock.owns_lock()) return status;
+        if (!EmittedEvent(lock)) return status;
         // Saved under the lock again, so that a Cancel that came in between, and has found no record to remove,
         // is not followed by a record of a cancelled transfer.
         lock.lock();

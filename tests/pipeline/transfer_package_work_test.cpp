@@ -5,6 +5,7 @@
 #include <fstream>
 #include <limits>
 
+#include "analytics/json_work_log_manager.h"
 #include "pipeline/status_data.h"
 #include "tests/pipeline/pipeline_fixture.h"
 
@@ -77,6 +78,28 @@ TEST_F(PackageTransferTest, RunFileFirstThenTheRestWithEveryCounterEndingAtTheSi
     EXPECT_THAT(iface->CreatedFiles(), UnorderedElementsAre("setup.exe", "data/a.bin", "data/b.bin"));
 }
 
+TEST_F(PackageTransferTest, ProgramStaysUnrunnableUntilTheWholePackageIsVerified) {
+    const std::vector<PackageFile> files = {{"setup.exe", MakeTestContent(20000, 1)},
+                                            {"data.bin", MakeTestContent(20000, 2)}};
+    Publish(files, "setup.exe");
+    HttpFault unavailable;
+    unavailable.status = 503;
+    mirrors[0]->SetFault(FilePath("data.bin"), unavailable);
+    StartTransfer();
+    const auto error = iface->WaitFor("retryableError");
+    ASSERT_TRUE(error) << "a chunk that cannot be fetched pauses the workflow";
+    EXPECT_TRUE(ReadWholeFile(dest / "setup.exe") == files[0].content);
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(dest / "setup.exe").permissions() & perms::owner_exec, perms::none)
+        << "complete, but the package is not";
+
+    mirrors[0]->ClearFaults();
+    ASSERT_TRUE(workflow->ResumeAfterError());
+    ASSERT_EQ(WaitForRoot().result, WorkResult::Success);
+    ExpectFilesMatch();
+    EXPECT_NE(std::filesystem::status(dest / "setup.exe").permissions() & perms::owner_exec, perms::none);
+}
+
 TEST_F(PackageTransferTest, CompleteFolderIsVerifiedInPlaceWithoutARequest) {
     Publish(ThreeFiles());
     ASSERT_EQ(Transfer().result, WorkResult::Success);
@@ -123,6 +146,36 @@ TEST_F(PackageTransferTest, OnlyDamagedChunksAreFetchedAgain) {
     EXPECT_EQ(status.bytesDownloaded, damagedBytes);
     EXPECT_EQ(status.bytesVerified, TotalSize());
     EXPECT_EQ(status.bytesTransferred, TotalSize());
+}
+
+TEST_F(PackageTransferTest, WorkLogHearsEveryCompletionAndRetryOfTheTree) {
+    TempDir logs;
+    Services().workLog = std::make_unique<JsonWorkLogManager>(-1, logs.path().string(), &Services().files);
+    const PackageFile file{"data.bin", MakeTestContent(2 * 16384, 6)};
+    Publish({file}, "", 2);
+    HttpFault unavailable;
+    unavailable.status = 503;
+    mirrors[0]->SetFault(FilePath(file.path), unavailable);
+    ASSERT_EQ(Transfer().result, WorkResult::Success);
+    StopTree();
+    Services().workLog.reset();  // writes every entry still queued
+
+    std::string log;
+    for (const auto& entry : std::filesystem::directory_iterator(logs.path()))
+        log += ReadWholeFile(entry.path());
+    const auto entries = [&](const std::string& text) {
+        std::size_t count = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
+        return count;
+    };
+    EXPECT_EQ(entries(R"("name":"TransferPackageWork","important":"true","transferId":"t1")"), 1u);
+    EXPECT_EQ(entries(R"("name":"GetPackageManifestWork","important":"true")"), 1u);
+    EXPECT_EQ(entries(R"("name":"TransferSingleChunkWork")"), 2u);
+    EXPECT_EQ(entries(R"("name":"ReleaseChunkMapWork")"), 2u);
+    EXPECT_EQ(entries(R"("event":"OnSimpleWorkRetry")"), ChunkRequests(*mirrors[0]).size())
+        << "every failed request at the unavailable mirror was retried elsewhere";
+    EXPECT_GE(entries(R"("filePath":"data.bin","fileSize":"32768","lowerBound":"16384")"), 1u);
 }
 
 TEST_F(PackageTransferTest, UnreadableManifestIsRetriedFiveTimesThenPausesTheWorkflow) {

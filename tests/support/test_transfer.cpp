@@ -24,6 +24,7 @@ TransferBehavior TestTransferServices::Behavior() {
     behavior.packageManifestFactory = &packages;
     behavior.nodeListManifestFactory = &nodeLists;
     behavior.transferOptimizer = &optimizer;
+    behavior.workLogManager = workLog.get();
     behavior.workManager = &workManager;
     return behavior;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/work_log_manager.h"
 #include "app/transfer_settings.h"
 #include "http/http_proxy.h"
 #include "http/http_request_factory.h"
@@ -28,7 +29,8 @@ namespace qelt::test {
 // The process-wide services of transfers, real ones, pointed at a loopback manifest host: curl requests without
 // a proxy, pooled sessions, POSIX files, XML manifest factories, a proportional gambling optimizer with a fixed
 // seed and a pool of `threads` threads. Declared so that the pool stops (and its tasks let go of their works)
-// before the services they use go away. There is no work log or event manager.
+// before the services they use go away. A work log is used when a test sets one before the first transfer; there
+// is no event manager.
 class TestTransferServices {
 public:
     TestTransferServices(const std::string& manifestHost, const TransferSettings& settings, unsigned threads = 6,
@@ -47,6 +49,7 @@ public:
     XmlHttpPackageManifestFactory packages;
     XmlHttpNodeListManifestFactory nodeLists;
     ProportionalGamblingTransferOptimizer optimizer;
+    std::unique_ptr<WorkLogManager> workLog;
     AsioWorkManager workManager;
 };
 

@@ -33,6 +33,20 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
+// What a persisting subclass needs to know: whether the start it asked for emitted its event.
+class StartRecordingTransfer : public StandardTransfer {
+public:
+    using StandardTransfer::StandardTransfer;
+    TransferStatus Start(const std::string& destPath) override {
+        return Guarded([&](Lock& lock) {
+            TransferStatus status = DoStart(lock, destPath);
+            emitted.push_back(EmittedEvent(lock));
+            return status;
+        });
+    }
+    std::vector<bool> emitted;
+};
+
 class StandardTransferTest : public TransferFixture {
 protected:
     // The log's transfer events (not the works' entries), by name.
@@ -131,7 +145,7 @@ TEST_F(StandardTransferTest, OnePackageFromInitializeToCompleteWithEveryEventInO
 
 TEST_F(StandardTransferTest, StartNeedsAnInitializedTransferAndOneDestination) {
     Publish(TwoFiles());
-    auto transfer = NewTransfer(Params());
+    auto transfer = std::make_shared<StartRecordingTransfer>(Params(), Behavior(), Factory());
     EXPECT_EQ(transfer->Start(dest.path().string()).state, TransferState::Initializing) << "not initialised yet";
     transfer->Initialize();
     WaitForState(*transfer, TransferState::Initialized);
@@ -151,7 +165,9 @@ TEST_F(StandardTransferTest, StartNeedsAnInitializedTransferAndOneDestination) {
     EXPECT_EQ(second->Start("?").state, TransferState::Transferring) << "a second Start changes nothing";
     WaitForState(*transfer, TransferState::Complete);
     WaitForState(*second, TransferState::Complete);
+    EXPECT_EQ(transfer->emitted, (std::vector<bool>{false, false, true}));
 
+    transfer.reset();
     Drain();
     EXPECT_EQ(CountOf("numStarts"), 2u);
 }

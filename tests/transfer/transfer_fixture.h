@@ -64,6 +64,7 @@ protected:
     std::shared_ptr<StandardTransfer> NewTransfer(const TransferParams& params);
     std::shared_ptr<StandardTransfer> NewTransfer(const TransferParams& params, const TransferBehavior& behavior);
     AsioWorkManager& Pool();
+    TransferWorkflowFactory* Factory() { return &factory_; }
 
     // Polls Update as the monitor would until the transfer is in `state` (and then has no error unless
     // `error` says which); fails the test after the timeout.

@@ -37,7 +37,8 @@ public:
             std::lock_guard lock(mutex_);
             transfer = transfer_;
         }
-        if (!transfer) return std::make_shared<DroppedWork>(channel);
+        // One violation is enough to fail; further probes would only add their waits.
+        if (!transfer || violations_ > 0) return std::make_shared<DroppedWork>(channel);
         auto taken = std::make_shared<std::promise<void>>();
         auto future = taken->get_future();
         // Taking the lock waits for whatever other operation holds it, never for this thread unless this thread
@@ -47,7 +48,7 @@ public:
             taken->set_value();
         });
         ++probes_;
-        if (future.wait_for(20s) != std::future_status::ready) ++violations_;
+        if (future.wait_for(10s) != std::future_status::ready) ++violations_;
         std::lock_guard lock(mutex_);
         threads_.push_back(std::move(probe));
         return std::make_shared<DroppedWork>(channel);
