@@ -1,10 +1,22 @@
 #include "transfer/stored_transfer.h"
 
+#include "transfer/standard_transfer_work_interface.h"
+
 namespace qelt {
 
 StoredTransfer::StoredTransfer(const TransferParams& params, const TransferBehavior& behavior,
                                TransferWorkflowFactory* workflowFactory, ManifestStore<TransferManifest>* store)
     : StandardTransfer(params, behavior, workflowFactory), store_(store) {}
+
+StoredTransfer::~StoredTransfer() {
+    try {
+        Lock lock = TakeLock();
+        if (const auto iface = std::static_pointer_cast<StandardTransferWorkInterface>(GetWorkInterface()))
+            iface->Disconnect();
+    } catch (...) {
+        // The base destructor disconnects again; nothing else is left to do.
+    }
+}
 
 TransferStatus StoredTransfer::Start(const std::string& destPath) {
     return Guarded([&](Lock& lock) {
