@@ -11,49 +11,35 @@
 
 namespace qelt::test {
 
-// A transfer without works: the states move as the operations say and nothing is downloaded. For tests of what
-// holds transfers (managers, services, monitors) where the state machine itself is not under test.
+// A transfer without works, for tests of what holds transfers: Initialize, Start and Suspend move its state as a
+// transfer's would, the other operations only answer the status.
 class SimpleTransfer : public Transfer {
 public:
     explicit SimpleTransfer(TransferParams params) : params_(std::move(params)) {}
 
-    TransferStatus Initialize() override {
-        return Change(TransferState::Initializing, TransferState::Initialized);
-    }
+    TransferStatus Initialize() override { return Move(TransferState::Initializing, TransferState::Initialized); }
     TransferStatus Start(const std::string& destPath) override {
         std::lock_guard lock(mutex_);
-        if (state_ == TransferState::Initialized) {
-            params_.destPath = destPath;
-            state_ = TransferState::Transferring;
-        }
-        return StatusLocked();
+        if (state_ == TransferState::Initialized) params_.destPath = destPath;
+        return MoveLocked(TransferState::Initialized, TransferState::Transferring);
     }
-    bool HasSufficientSpace(const std::string&) override { return true; }
-    TransferStatus Update() override {
-        std::lock_guard lock(mutex_);
-        return StatusLocked();
-    }
-    TransferStatus Cancel(bool) override {
-        std::lock_guard lock(mutex_);
-        if (!IsInactive(state_)) state_ = TransferState::Cancelled;
-        return StatusLocked();
-    }
-    TransferStatus Pause() override {
-        return Change(TransferState::Transferring, TransferState::TransferringPaused);
-    }
-    TransferStatus Resume() override {
-        return Change(TransferState::TransferringPaused, TransferState::Transferring);
-    }
-    TransferStatus Retry() override { return Update(); }
     // Calls onSuspend first, without the transfer's lock.
     TransferStatus Suspend() override {
         if (onSuspend) onSuspend();
         std::lock_guard lock(mutex_);
         ++suspendCalls;
-        if (!IsInactive(state_)) state_ = TransferState::Suspended;
-        return StatusLocked();
+        return MoveLocked(state_, IsInactive(state_) ? state_ : TransferState::Suspended);
     }
-    TransferStatus Restore() override { return Change(TransferState::Suspended, TransferState::Initializing); }
+    TransferStatus Update() override {
+        std::lock_guard lock(mutex_);
+        return MoveLocked(state_, state_);
+    }
+    TransferStatus Cancel(bool) override { return Update(); }
+    TransferStatus Pause() override { return Update(); }
+    TransferStatus Resume() override { return Update(); }
+    TransferStatus Retry() override { return Update(); }
+    TransferStatus Restore() override { return Update(); }
+    bool HasSufficientSpace(const std::string&) override { return true; }
     std::shared_ptr<TransferWorkInterface> GetWorkInterface() override { return nullptr; }
     std::string GetNodesJson() override { return "[]"; }
 
@@ -66,16 +52,14 @@ public:
     int suspendCalls = 0;
 
 private:
-    TransferStatus Change(TransferState from, TransferState to) {
+    TransferStatus Move(TransferState from, TransferState to) {
         std::lock_guard lock(mutex_);
-        if (state_ == from) state_ = to;
-        return StatusLocked();
+        return MoveLocked(from, to);
     }
-    TransferStatus StatusLocked() const {
+    TransferStatus MoveLocked(TransferState from, TransferState to) {
+        if (state_ == from) state_ = to;
         TransferStatus status = FreshTransferStatus(params_.transferId, state_);
-        status.partnerId = params_.partnerId;
         status.packageId = params_.packageId;
-        status.versionId = params_.versionId;
         status.destPath = params_.destPath;
         return status;
     }
@@ -89,13 +73,10 @@ private:
 class SimpleTransferFactory : public TransferFactory {
 public:
     std::shared_ptr<Transfer> CreateTransfer(const TransferParams& params, const TransferBehavior&) override {
-        auto transfer = std::make_shared<SimpleTransfer>(params);
-        std::lock_guard lock(mutex_);
-        made.push_back(transfer);
-        return transfer;
+        made.push_back(std::make_shared<SimpleTransfer>(params));
+        return made.back();
     }
 
-    std::mutex mutex_;
     std::vector<std::shared_ptr<SimpleTransfer>> made;
 };
 
