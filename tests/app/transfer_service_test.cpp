@@ -12,6 +12,7 @@
 
 #include "tests/app/recording_monitor_callback.h"
 #include "tests/pipeline/pipeline_fixture.h"
+#include "tests/support/environment_guard.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_http_server.h"
 
@@ -79,6 +80,9 @@ protected:
         return false;
     }
 
+    // Loopback hosts are reached directly, whatever proxy the machine running the tests is set up with.
+    EnvironmentGuard noProxy{"http_proxy", ""};
+    EnvironmentGuard noProxyUpper{"HTTP_PROXY", ""};
     TestHttpServer manifests;
     TestHttpServer mirror;
     TestHttpServer events;
