@@ -6,7 +6,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_http_server.h"
-#include "tests/tools/run_program.h"
+#include "tests/support/run_program.h"
 
 namespace qelt {
 namespace {

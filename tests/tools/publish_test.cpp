@@ -16,7 +16,7 @@
 #include "pipeline/status_data.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_http_server.h"
-#include "tests/tools/run_program.h"
+#include "tests/support/run_program.h"
 #include "tools/qelt_publish/mirror_check.h"
 #include "tools/qelt_publish/package_document.h"
 #include "tools/qelt_publish/publish_error.h"
