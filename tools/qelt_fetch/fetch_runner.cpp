@@ -54,10 +54,12 @@ public:
         : options_(options), console_(console), progress_(console.err, console.errIsTerminal, console.locale) {}
 
     int Run() {
+        // As the bootstrapper's dialog does for its folders: one that cannot be made is a disk the user may not
+        // write.
         std::error_code error;
         const fs::path destination = fs::absolute(options_.destination, error).lexically_normal();
-        if (error || (fs::create_directories(destination, error), error) || !fs::is_directory(destination))
-            return Fail(TransferError::DiskAccessError);
+        if (!error) fs::create_directories(destination, error);
+        if (error || !fs::is_directory(destination)) return Fail(TransferError::DiskAccessError);
         destination_ = destination.string();
 
         TransferSettings settings;
@@ -77,11 +79,6 @@ public:
         if (created.transferId.empty()) return Fail(TransferError::InternalError);
         id_ = created.transferId;
         return Watch();
-    }
-
-    ~Fetch() {
-        // Suspends what still runs and waits for the pools.
-        service_.reset();
     }
 
 private:
@@ -184,6 +181,7 @@ private:
     const FetchOptions& options_;
     FetchConsole& console_;
     FetchProgress progress_;
+    // Its destruction suspends what still runs and waits for the pools to finish.
     std::unique_ptr<TransferService> service_;
     std::string destination_;
     std::string id_;
