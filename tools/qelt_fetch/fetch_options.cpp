@@ -196,15 +196,16 @@ Options:
 Progress goes to standard error: one line redrawn in place on a terminal, otherwise a line every few seconds.
 
 Errors: every chunk is retried on other nodes by the engine itself; when a transfer still stops on a connection
-or checksum error, qelt-fetch waits --retry-delay and retries, --retries times, then gives up. With the defaults
-that adds at most 15 seconds of pauses to the engine's own attempts. A full disk, a folder that cannot be written
-and a bad manifest are reported at once.
+or checksum error, qelt-fetch waits --retry-delay and retries, up to --retries times in a row (a retry after
+which chunks were verified starts the count again), then gives up. With the defaults and mirrors that refuse
+connections that takes about 15 seconds. A full disk, a folder that cannot be written and a bad manifest are
+reported at once.
 
 Exit status:
   0    the package is complete and every chunk verified
   1    an error; its message is on standard error
-  130  interrupted by SIGINT (Ctrl-C), 143 by SIGTERM: the transfer is suspended, the files keep what was
-       verified, and the same command continues later. A second Ctrl-C ends the program at once, which is as safe.
+  130  interrupted by SIGINT (Ctrl-C), 143 by SIGTERM: the transfer is suspended, the files keep every chunk
+       completed, and the same command continues later. A second Ctrl-C ends the program at once, as safely.
 
 Files: transfer records and work logs go to "Orvane Technologies/Quorvel" under $TMPDIR (else $XDG_CACHE_HOME,
 else $HOME/.cache, else /tmp), as for the bootstrapper.
