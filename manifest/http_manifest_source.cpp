@@ -3,6 +3,7 @@
 #include <Poco/URI.h>
 
 #include <new>
+#include <utility>
 
 #include "http/http_request.h"
 #include "http/http_request_factory.h"
@@ -75,7 +76,8 @@ void HttpManifestSource::Read(const std::string&, std::stringstream& stream) {
 }
 
 void XmlHttpManifestSource::Parse(std::stringstream& stream, ptree& tree) {
-    ReadXmlManifest(stream, tree);
+    // The body leaves the stream without a copy: a manifest may be tens of MiB.
+    ReadXmlManifest(std::move(stream).str(), tree);
 }
 
 }  // namespace qelt
