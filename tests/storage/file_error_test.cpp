@@ -7,6 +7,7 @@
 
 #include "storage/file_exception.h"
 #include "storage/posix_file_error.h"
+#include "storage/windows_file_error.h"
 
 namespace qelt {
 namespace {
