@@ -80,4 +80,21 @@ void XmlHttpManifestSource::Parse(std::stringstream& stream, ptree& tree) {
     ReadXmlManifest(std::move(stream).str(), tree);
 }
 
+HttpManifestHost::HttpManifestHost(std::string host, HttpRequestFactory* requestFactory,
+                                   std::int32_t connectTimeout, std::int32_t timeout)
+    : host_(std::move(host)),
+      requestFactory_(requestFactory),
+      connectTimeout_(connectTimeout),
+      timeout_(timeout) {}
+
+std::string HttpManifestHost::Url(const std::string& path) const {
+    return BuildManifestUrl(host_, path);
+}
+
+void HttpManifestHost::LoadXml(const std::string& url, const std::string& key,
+                               const std::shared_ptr<HttpSession>& session, InputManifest& manifest) const {
+    XmlHttpManifestSource source(url, requestFactory_, session, connectTimeout_, timeout_);
+    source.Load(key, manifest);
+}
+
 }  // namespace qelt
