@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "http/http_request.h"
 #include "base/transfer_error.h"
+#include "http/http_request.h"
 #include "work/work_status.h"
 
 namespace qelt {
