@@ -57,7 +57,7 @@ private:
 };
 
 // The most response header bytes a request accepts. A real server sends a few KiB.
-inline constexpr std::size_t kMaxResponseHeaderBytes = 256 * 1024;
+inline constexpr std::size_t kMaxResponseHeaderBytes = std::size_t{256} * 1024;
 
 // Maps a libcurl result code to the request state it ends in (0 gives Succeeded).
 HttpRequestResult HttpResultFromCurlCode(int code, std::int32_t responseCode);
