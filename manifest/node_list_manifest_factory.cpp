@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "manifest/node_list_manifest.h"
+
 namespace qelt {
 
 std::shared_ptr<NodeListManifest> NodeListManifestFactory::Create(const std::string& key) {

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "manifest/http_manifest_source.h"
-#include "manifest/node_list_manifest.h"
 
 namespace qelt {
 
 class HttpRequestFactory;
 class HttpSession;
+class NodeListManifest;
 
 // Fetches the node list of a partner; the key is the partner identifier. Shared by every transfer: Create may be
 // called from any thread at once.

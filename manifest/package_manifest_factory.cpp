@@ -4,6 +4,7 @@
 
 #include "manifest/manifest_exception.h"
 #include "manifest/package_key.h"
+#include "manifest/package_manifest.h"
 
 namespace qelt {
 

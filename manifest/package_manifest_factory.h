@@ -5,12 +5,12 @@
 #include <string>
 
 #include "manifest/http_manifest_source.h"
-#include "manifest/package_manifest.h"
 
 namespace qelt {
 
 class HttpRequestFactory;
 class HttpSession;
+class PackageManifest;
 
 // Fetches package manifests by package key (see package_key.h). Created once by the composition root and shared
 // by every transfer: Create may be called from any thread at once.

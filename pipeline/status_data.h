@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "base/transfer_error.h"
 #include "http/http_request.h"

@@ -6,12 +6,17 @@
 #include <vector>
 
 #include "http/http_proxy.h"
+#include "http/http_request.h"
 #include "http/http_request_factory.h"
 #include "http/http_session.h"
+#include "manifest/file_manifest.h"
 #include "manifest/http_manifest_source.h"
 #include "manifest/manifest_exception.h"
+#include "manifest/node_list_manifest.h"
 #include "manifest/node_list_manifest_factory.h"
+#include "manifest/node_manifest.h"
 #include "manifest/package_key.h"
+#include "manifest/package_manifest.h"
 #include "manifest/package_manifest_factory.h"
 #include "tests/manifest/manifest_test_documents.h"
 #include "tests/support/peak_memory.h"
