@@ -25,8 +25,14 @@ AsioWorkManager::AsioWorkManager(unsigned threadCount)
 AsioWorkManager::~AsioWorkManager() {
     ioContext_.stop();
     for (auto& thread : threads_)
-        thread.join();
+        if (thread.joinable()) thread.join();
     keepAlive_.reset();
+}
+
+void AsioWorkManager::Drain() {
+    keepAlive_.reset();
+    for (auto& thread : threads_)
+        if (thread.joinable()) thread.join();
 }
 
 void AsioWorkManager::PostWork(std::shared_ptr<SimpleWork> work) {

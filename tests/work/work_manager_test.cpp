@@ -210,5 +210,35 @@ TEST(AsioWorkManager, WithoutThreadsNothingRuns) {
     EXPECT_EQ(work.use_count(), 1) << "the abandoned task released its work";
 }
 
+TEST(AsioWorkManager, DrainRunsEveryQueuedTaskAndTheTasksTheyPost) {
+    // Each work posts a follow-up while the pool is already draining; the follow-ups must run too.
+    class PostingWork : public CountingWork {
+    public:
+        PostingWork(AsioWorkManager& manager, std::shared_ptr<CountingWork> next)
+            : manager_(manager), next_(std::move(next)) {}
+        WorkStatus ExecuteTask() override {
+            std::this_thread::sleep_for(1ms);
+            manager_.PostWork(next_);
+            return CountingWork::ExecuteTask();
+        }
+
+    private:
+        AsioWorkManager& manager_;
+        std::shared_ptr<CountingWork> next_;
+    };
+
+    AsioWorkManager manager(2);
+    std::vector<std::shared_ptr<CountingWork>> works;
+    for (int i = 0; i < 100; ++i) {
+        auto next = std::make_shared<CountingWork>();
+        works.push_back(next);
+        works.push_back(std::make_shared<PostingWork>(manager, next));
+        manager.PostWork(works.back());
+    }
+    manager.Drain();
+    for (const auto& work : works)
+        EXPECT_EQ(work->runs.load(), 1);
+}
+
 }  // namespace
 }  // namespace qelt
