@@ -1,14 +1,31 @@
 #pragma once
 
-#include <iosfwd>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/dialog_view.h"
+#include "app/launch_options.h"
+
 namespace qelt {
 
+// What the entry routine takes from the platform; tests run it with their own string table and view.
+struct BootstrapperPlatform {
+    // The program's string table (resources 102-109, 129, 130).
+    StringLoader loadString;
+    // The window of the dialog: `headless` asks for one without a display. Called once, on the calling thread
+    // of RunBootstrapper, which becomes the window's main thread. Must not return null.
+    std::function<std::shared_ptr<Updater::DialogView>(bool headless)> makeView;
+};
+
+// The command-line argument that asks for the terminal face even where a display is available.
+inline constexpr const char* kHeadlessArgument = "--headless";
+// Whether an argument after the program name is exactly kHeadlessArgument.
+bool IsHeadless(const std::vector<std::string>& arguments);
+
 // The entry routine's start-up and teardown. Returns the process exit code, which is 0 in every case that
-// returns. `arguments` is the command line, argument 0 first; `errors` receives what a message box would show
-// when no window can.
-int RunBootstrapper(const std::vector<std::string>& arguments, std::ostream& errors);
+// returns. `arguments` is the command line, argument 0 first.
+int RunBootstrapper(const std::vector<std::string>& arguments, const BootstrapperPlatform& platform);
 
 }  // namespace qelt

@@ -13,3 +13,6 @@ target_link_libraries(qelt_deps INTERFACE
   CURL::libcurl Poco::Foundation PkgConfig::LIBDEFLATE Threads::Threads)
 # Asio and PropertyTree are header-only; keep Asio off deprecated interfaces and quiet Boost's bind placeholders.
 target_compile_definitions(qelt_deps INTERFACE BOOST_ASIO_NO_DEPRECATED BOOST_BIND_GLOBAL_PLACEHOLDERS)
+
+# GTK 3 serves only the window of the bootstrapper (target qelt_gtk); the engine library does not link it.
+pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET GLOBAL gtk+-3.0)

@@ -22,6 +22,8 @@ struct FaultGuard {
     GuardMode mode;
     std::uintptr_t begin;
     std::uintptr_t end;
+    // Patch mode only: raised before a page is replaced.
+    std::atomic<bool>* broken;
     volatile sig_atomic_t faulted;
     sigjmp_buf jump;
 };
@@ -59,6 +61,7 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
     // si_code > 0: raised by the kernel for a fault, not sent by kill() or sigqueue().
     if (guard && info->si_code > 0 && address >= guard->begin && address < guard->end) {
         if (guard->mode == GuardMode::Jump) siglongjmp(guard->jump, 1);
+        guard->broken->store(true);
         void* page = reinterpret_cast<void*>(address & ~(pageSize - 1));
         if (mmap(page, pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
             MAP_FAILED) {
@@ -81,60 +84,67 @@ void InstallHandler() {
     });
 }
 
-void Arm(FaultGuard& guard, GuardMode mode, const void* region, std::size_t regionLength) {
+void Arm(FaultGuard& guard, GuardMode mode, const void* region, std::size_t regionLength,
+         std::atomic<bool>* broken = nullptr) {
     guard.mode = mode;
     guard.begin = reinterpret_cast<std::uintptr_t>(region);
     guard.end = guard.begin + regionLength;
+    guard.broken = broken;
     guard.faulted = 0;
+}
+
+void UnblockBusErrors() {
+    sigset_t bus;
+    sigemptyset(&bus);
+    sigaddset(&bus, SIGBUS);
+    pthread_sigmask(SIG_UNBLOCK, &bus, nullptr);
+}
+
+// Runs `access` (which must own nothing that needs destruction: a fault leaves it through siglongjmp) and
+// answers false when a fault in the region cut it short.
+template <typename Access>
+bool JumpGuarded(const void* region, std::size_t regionLength, Access access) {
+    InstallHandler();
+    FaultGuard guard;
+    Arm(guard, GuardMode::Jump, region, regionLength);
+    FaultGuard* const outer = currentGuard;
+    // The signal mask is not saved: that would cost a system call on every access. The jump out of the handler
+    // leaves SIGBUS blocked instead, and the rare faulting access unblocks it again.
+    if (sigsetjmp(guard.jump, 0) != 0) {
+        currentGuard = outer;
+        UnblockBusErrors();
+        return false;
+    }
+    currentGuard = &guard;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    access();
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    currentGuard = outer;
+    return true;
 }
 
 }  // namespace
 
 bool GuardedCopy(void* to, const void* from, std::size_t count, const void* region, std::size_t regionLength) {
-    InstallHandler();
-    FaultGuard guard;
-    Arm(guard, GuardMode::Jump, region, regionLength);
-    FaultGuard* const outer = currentGuard;
-    // The mask is saved so that the jump out of the handler unblocks SIGBUS again.
-    if (sigsetjmp(guard.jump, 1) != 0) {
-        currentGuard = outer;
-        return false;
-    }
-    currentGuard = &guard;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    std::memcpy(to, from, count);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    currentGuard = outer;
-    return true;
+    return JumpGuarded(region, regionLength, [=] { std::memcpy(to, from, count); });
 }
 
 bool GuardedTouch(const std::uint8_t* data, std::size_t length, std::size_t stride, const void* region,
                   std::size_t regionLength) {
-    InstallHandler();
-    FaultGuard guard;
-    Arm(guard, GuardMode::Jump, region, regionLength);
-    FaultGuard* const outer = currentGuard;
-    if (sigsetjmp(guard.jump, 1) != 0) {
-        currentGuard = outer;
-        return false;
-    }
-    currentGuard = &guard;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    std::uint32_t sum = 0;
-    for (std::size_t offset = 0; offset < length; offset += stride) {
-        sum += *static_cast<const volatile std::uint8_t*>(data + offset);
-    }
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    currentGuard = outer;
-    touchSink.store(sum, std::memory_order_relaxed);
-    return true;
+    return JumpGuarded(region, regionLength, [=] {
+        std::uint32_t sum = 0;
+        for (std::size_t offset = 0; offset < length; offset += stride)
+            sum += *static_cast<const volatile std::uint8_t*>(data + offset);
+        touchSink.store(sum, std::memory_order_relaxed);
+    });
 }
 
 bool GuardedApply(const MappedDataFunction& function, const std::uint8_t* data, std::uint32_t length,
-                  const void* region, std::size_t regionLength, std::uint32_t& result) {
+                  const void* region, std::size_t regionLength, std::atomic<bool>& broken, std::uint32_t& result) {
+    static_assert(std::atomic<bool>::is_always_lock_free, "the fault handler sets the flag");
     InstallHandler();
     FaultGuard guard;
-    Arm(guard, GuardMode::Patch, region, regionLength);
+    Arm(guard, GuardMode::Patch, region, regionLength, &broken);
     FaultGuard* const outer = currentGuard;
     struct Disarm {
         FaultGuard* outer;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,10 +26,11 @@ bool GuardedTouch(const std::uint8_t* data, std::size_t length, std::size_t stri
 
 // result = function(data, length). The function is the caller's, so it is never abandoned half way (a jump out of
 // it would skip its destructors and leave its locks held): a page that faults is replaced by a private page of
-// zeros and the function runs to its end over it. After a false answer the region no longer reflects the file
-// there and must not be used again. Exceptions of the function propagate, except after a fault: the answer is
-// then false.
+// zeros and the function runs to its end over it. `broken` is set before the first page is replaced, so that
+// other users of the region can tell, even while the function still runs: from then on the region no longer
+// reflects the file there and must not be used again. Exceptions of the function propagate, except after a
+// fault: the answer is then false.
 bool GuardedApply(const MappedDataFunction& function, const std::uint8_t* data, std::uint32_t length,
-                  const void* region, std::size_t regionLength, std::uint32_t& result);
+                  const void* region, std::size_t regionLength, std::atomic<bool>& broken, std::uint32_t& result);
 
 }  // namespace qelt

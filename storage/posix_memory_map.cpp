@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 
 #include "storage/file_exception.h"
@@ -15,13 +16,41 @@ namespace {
 
 constexpr std::uint32_t kMaxReadBytes = 4096;
 constexpr std::uint64_t kMaxViewLength = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
 
 std::uint64_t PageSize() {
     static const std::uint64_t size = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
     return size;
 }
 
+// Brings [data, data + length) in for reading with one request; false when a page cannot be brought in (the
+// request reports what would otherwise be a SIGBUS). Kernels before 5.14 lack the request: there every page is
+// touched under the fault guard instead.
+bool PopulateForReading(std::uint8_t* data, std::size_t length, const PosixMappedWindow& window) {
+#ifdef MADV_POPULATE_READ
+    for (;;) {
+        if (madvise(data, length, MADV_POPULATE_READ) == 0) return true;
+        if (errno == EINTR || errno == EAGAIN) continue;
+        if (errno != EINVAL) return false;
+        break;
+    }
+#endif
+    return GuardedTouch(data, length, PageSize(), window.Base(), window.Length());
+}
+
 }  // namespace
+
+PosixMappedWindow::PosixMappedWindow(int handle, std::uint64_t offset, std::size_t length)
+    : offset_(offset), length_(length) {
+    if (offset > kMaxOffset || length > kMaxOffset - offset) throw FileInvalidMapException();
+    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, handle, static_cast<off_t>(offset));
+    if (base == MAP_FAILED) ThrowLastFileError();
+    base_ = static_cast<std::uint8_t*>(base);
+}
+
+PosixMappedWindow::~PosixMappedWindow() {
+    munmap(base_, length_);
+}
 
 PosixMemoryMap::PosixMemoryMap(int fileHandle) : handle_(fcntl(fileHandle, F_DUPFD_CLOEXEC, 0)) {
     if (handle_ < 0) ThrowLastFileError();
@@ -32,27 +61,39 @@ PosixMemoryMap::~PosixMemoryMap() {
 }
 
 std::shared_ptr<PosixMemoryMapView> PosixMemoryMap::CreateView(std::uint64_t first, std::uint64_t last) {
-    return std::make_shared<PosixMemoryMapView>(handle_, first, last);
-}
-
-PosixMemoryMapView::PosixMemoryMapView(int handle, std::uint64_t first, std::uint64_t last)
-    : lowerBound_(first), upperBound_(last) {
     if (first > last) throw FileOutOfBoundsException();
     if (last - first >= kMaxViewLength) ThrowBadAllocation();
-    delta_ = static_cast<std::uint32_t>(first % PageSize());
-    const std::uint64_t offset = first - delta_;
-    if (last - offset >= kMaxViewLength) ThrowBadAllocation();
-    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) throw FileInvalidMapException();
-    mappedLength_ = static_cast<std::size_t>(last - offset + 1);
-    void* base =
-        mmap(nullptr, mappedLength_, PROT_READ | PROT_WRITE, MAP_SHARED, handle, static_cast<off_t>(offset));
-    if (base == MAP_FAILED) ThrowLastFileError();
-    base_ = static_cast<std::uint8_t*>(base);
+    return std::make_shared<PosixMemoryMapView>(WindowFor(first, last), first, last);
 }
 
-PosixMemoryMapView::~PosixMemoryMapView() {
-    if (base_) munmap(base_, mappedLength_);
+std::shared_ptr<PosixMappedWindow> PosixMemoryMap::WindowFor(std::uint64_t first, std::uint64_t last) {
+    const std::uint64_t index = first / kWindowBytes;
+    if (last / kWindowBytes != index) {
+        const std::uint64_t offset = first - first % kGranularity;
+        const std::uint64_t span = last - offset + 1;
+        // Whole granules, so that the kernel places the mapping on a granule boundary too.
+        return std::make_shared<PosixMappedWindow>(
+            handle_, offset, static_cast<std::size_t>(span + (kGranularity - 1)) / kGranularity * kGranularity);
+    }
+    std::lock_guard lock(windowsLock_);
+    std::weak_ptr<PosixMappedWindow>& slot = windows_[index];
+    if (auto window = slot.lock(); window && !window->IsBroken()) return window;
+    auto window = std::make_shared<PosixMappedWindow>(handle_, index * kWindowBytes, kWindowBytes);
+    slot = window;
+    retained_[nextRetained_++ % kRetainedWindows] = window;
+    PruneWindows();
+    return window;
 }
+
+void PosixMemoryMap::PruneWindows() {
+    if (windows_.size() < pruneAt_) return;
+    std::erase_if(windows_, [](const auto& entry) { return entry.second.expired(); });
+    pruneAt_ = std::max<std::size_t>(64, 2 * windows_.size());
+}
+
+PosixMemoryMapView::PosixMemoryMapView(std::shared_ptr<PosixMappedWindow> window, std::uint64_t first,
+                                       std::uint64_t last)
+    : window_(std::move(window)), lowerBound_(first), upperBound_(last), data_(window_->At(first)) {}
 
 void PosixMemoryMapView::Seek(std::uint64_t position) {
     if (position < lowerBound_ || position > upperBound_) throw FileOutOfBoundsException();
@@ -65,13 +106,13 @@ void PosixMemoryMapView::CheckAtCursor(std::uint32_t count) const {
 }
 
 void PosixMemoryMapView::CheckIntact() const {
-    if (broken_) throw FileInvalidMapException();
+    if (window_->IsBroken()) throw FileInvalidMapException();
 }
 
 std::uint8_t* PosixMemoryMapView::Consume(std::uint32_t count) {
     if (count == 0) return nullptr;
     CheckAtCursor(count);
-    std::uint8_t* bytes = Data() + cursor_;
+    std::uint8_t* bytes = data_ + cursor_;
     cursor_ += count;
     return bytes;
 }
@@ -81,7 +122,8 @@ std::uint32_t PosixMemoryMapView::Read(void* buffer, std::uint32_t count) {
     const std::uint8_t* bytes = Consume(n);
     if (!bytes) return 0;
     CheckIntact();
-    if (!GuardedCopy(buffer, bytes, n, base_, mappedLength_)) throw FileInvalidMapException();
+    if (!GuardedCopy(buffer, bytes, n, window_->Base(), window_->Length())) throw FileInvalidMapException();
+    CheckIntact();
     return n;
 }
 
@@ -89,7 +131,9 @@ std::uint32_t PosixMemoryMapView::Write(const void* buffer, std::uint32_t count)
     if (count == 0) return 0;
     CheckAtCursor(count);
     CheckIntact();
-    if (!GuardedCopy(Data() + cursor_, buffer, count, base_, mappedLength_)) throw FileInvalidMapException();
+    if (!GuardedCopy(data_ + cursor_, buffer, count, window_->Base(), window_->Length()))
+        throw FileInvalidMapException();
+    CheckIntact();
     cursor_ += count;
     return count;
 }
@@ -98,18 +142,23 @@ std::uint32_t PosixMemoryMapView::Apply(const MappedDataFunction& function) {
     if (!function) throw std::bad_function_call();
     CheckIntact();
     std::uint32_t result = 0;
-    if (!GuardedApply(function, Data(), Length(), base_, mappedLength_, result)) {
-        broken_ = true;
+    if (!GuardedApply(function, data_, Length(), window_->Base(), window_->Length(), window_->BrokenFlag(),
+                      result)) {
         throw FileInvalidMapException();
     }
+    CheckIntact();
     return result;
 }
 
 void PosixMemoryMapView::Fetch() {
     CheckIntact();
-    // From the start of the mapping rather than from Data(), so that the last page of a view that does not start
-    // on a page boundary is brought in too.
-    if (!GuardedTouch(base_, mappedLength_, PageSize(), base_, mappedLength_)) throw FileInvalidMapException();
+    // From the page that holds the first byte, so that a view that does not start on a page boundary is
+    // brought in whole.
+    const auto pageMask = static_cast<std::uintptr_t>(PageSize() - 1);
+    auto* start = reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(data_) & ~pageMask);
+    if (!PopulateForReading(start, static_cast<std::size_t>(data_ + Length() - start), *window_))
+        throw FileInvalidMapException();
+    CheckIntact();
 }
 
 }  // namespace qelt

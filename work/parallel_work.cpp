@@ -1,7 +1,5 @@
 #include "work/parallel_work.h"
 
-#include "work/no_op_work.h"
-
 namespace qelt {
 
 ParallelWork::ParallelWork() : finished_(11) {
@@ -11,35 +9,20 @@ ParallelWork::ParallelWork() : finished_(11) {
 void ParallelWork::AddWork(std::shared_ptr<Work> child) {
     std::lock_guard lock(Mutex());
     if (!finished_.emplace(child, false).second) return;
-    children_.push_back(child);
-    AddChild(child);
-}
-
-std::size_t ParallelWork::ChildCount() const {
-    std::lock_guard lock(Mutex());
-    return children_.size();
+    ListCompositeWork::AddWork(std::move(child));
 }
 
 void ParallelWork::Reset() {
     std::lock_guard lock(Mutex());
-    CompositeWork::Reset();
+    ListCompositeWork::Reset();
     finishedCount_ = 0;
     for (auto& entry : finished_)
         entry.second = false;
-    for (auto& child : children_)
-        child->Reset();
-}
-
-void ParallelWork::OnAttach(std::shared_ptr<Workflow> workflow) {
-    std::lock_guard lock(Mutex());
-    for (auto& child : children_)
-        child->Attach(workflow);
 }
 
 void ParallelWork::QueueAvailableWork(std::shared_ptr<Workflow> workflow) {
     std::lock_guard lock(Mutex());
-    if (children_.empty()) AddWork(std::make_shared<NoOpWork>());
-    for (auto& child : children_)
+    for (auto& child : ChildrenToQueue())
         child->QueueAvailableWork(workflow);
 }
 
@@ -52,7 +35,7 @@ ChildOutcome ParallelWork::ComputeStatus(const std::shared_ptr<Work>& child, con
     if (childStatus.result == WorkResult::Failure)
         return ChildOutcome::Of(WorkStatus(WorkResult::FatalError, childStatus.data));
     finished_[child] = true;
-    if (++finishedCount_ == children_.size()) return ChildOutcome::Of(WorkStatus(WorkResult::Success));
+    if (++finishedCount_ == Children().size()) return ChildOutcome::Of(WorkStatus(WorkResult::Success));
     return ChildOutcome::NotDone();
 }
 

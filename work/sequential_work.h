@@ -2,29 +2,19 @@
 
 #include <cstddef>
 #include <memory>
-#include <vector>
 
-#include "work/composite_work.h"
+#include "work/list_composite_work.h"
 
 namespace qelt {
 
 // Runs its children one after another, in the order added; the first Failure ends it with that Failure.
-//
-// A sequence without children behaves as if it held one NoOpWork: when queued it gets one and reports Success
-// once that has run, like a deferred work that was never supplied, so a parent never waits forever on it.
-class SequentialWork : public CompositeWork {
+class SequentialWork : public ListCompositeWork {
 public:
     SequentialWork() = default;
 
-    // Appends a child. Children are added while the tree is built, before it is queued.
-    void AddWork(std::shared_ptr<Work> child);
-
     void Reset() override;
-    void OnAttach(std::shared_ptr<Workflow> workflow) override;
     // Queues the first child only; the next one is queued when its predecessor succeeds.
     void QueueAvailableWork(std::shared_ptr<Workflow> workflow) override;
-
-    std::size_t ChildCount() const;
 
 protected:
     bool IsExpectedChild(const std::shared_ptr<Work>& child) override;
@@ -33,7 +23,6 @@ protected:
     void ResetSequence();
 
 private:
-    std::vector<std::shared_ptr<Work>> children_;
     std::size_t current_ = 0;
 };
 

@@ -1,8 +1,23 @@
 #include "work/standard_workflow.h"
 
+#include <algorithm>
+
 #include "work/work_manager.h"
 
 namespace qelt {
+namespace {
+
+// Removes `item` from an unordered vector; true when it was there.
+template <typename T, typename U>
+bool EraseUnordered(std::vector<T>& items, const U& item) {
+    const auto it = std::find(items.begin(), items.end(), item);
+    if (it == items.end()) return false;
+    *it = std::move(items.back());
+    items.pop_back();
+    return true;
+}
+
+}  // namespace
 
 std::shared_ptr<Workflow> StandardWorkflow::Create(std::shared_ptr<Work> root, WorkManager* manager,
                                                    unsigned maxInFlight) {
@@ -12,8 +27,8 @@ std::shared_ptr<Workflow> StandardWorkflow::Create(std::shared_ptr<Work> root, W
 }
 
 StandardWorkflow::StandardWorkflow(std::shared_ptr<Work> root, WorkManager* manager, unsigned maxInFlight)
-    : root_(std::move(root)), manager_(manager), maxInFlight_(maxInFlight), running_(11) {
-    running_.max_load_factor(1.0f);
+    : root_(std::move(root)), manager_(manager), maxInFlight_(maxInFlight) {
+    running_.reserve(maxInFlight_);
 }
 
 bool StandardWorkflow::IsFinishedLocked() const {
@@ -143,8 +158,10 @@ void StandardWorkflow::Enqueue(std::shared_ptr<SimpleWork> work) {
     std::lock_guard lock(mutex_);
     if (IsFinishedLocked()) return;
     work->Reset();
-    if (running_.count(work) != 0) {
-        requeuedWhileRunning_.insert(work.get());
+    if (std::find(running_.begin(), running_.end(), work) != running_.end()) {
+        if (std::find(requeuedWhileRunning_.begin(), requeuedWhileRunning_.end(), work.get()) ==
+            requeuedWhileRunning_.end())
+            requeuedWhileRunning_.push_back(work.get());
     } else {
         pending_.push_back(std::move(work));
     }
@@ -152,8 +169,8 @@ void StandardWorkflow::Enqueue(std::shared_ptr<SimpleWork> work) {
 
 void StandardWorkflow::OnWorkFinished(std::shared_ptr<SimpleWork> work, const WorkStatus& status) {
     std::lock_guard lock(mutex_);
-    running_.erase(work);
-    const bool requeued = requeuedWhileRunning_.erase(work.get()) != 0;
+    EraseUnordered(running_, work);
+    const bool requeued = !requeuedWhileRunning_.empty() && EraseUnordered(requeuedWhileRunning_, work.get());
     if (requeued || status.result == WorkResult::Cancelled || status.result == WorkResult::RetryableError)
         Enqueue(std::move(work));
     Dispatch();
@@ -163,14 +180,14 @@ void StandardWorkflow::Dispatch() {
     while (state_ == WorkflowState::Running && running_.size() < maxInFlight_ && !pending_.empty()) {
         std::shared_ptr<SimpleWork> work = std::move(pending_.back());
         pending_.pop_back();
-        running_.insert(work);
+        running_.push_back(work);
         manager_->PostWorkflowWork(shared_from_this(), std::move(work));
     }
 }
 
 void StandardWorkflow::StopAll() {
     // A copy: a leaf's Cancel hook may re-enter the workflow on this thread.
-    const std::vector<std::shared_ptr<SimpleWork>> running(running_.begin(), running_.end());
+    const std::vector<std::shared_ptr<SimpleWork>> running = running_;
     for (const auto& work : running) {
         work->RequestCancel();
         try {
@@ -182,6 +199,12 @@ void StandardWorkflow::StopAll() {
 }
 
 void StandardWorkflow::OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) {
+    // Most reports are a leaf's or a composite's Success, Failure or Cancelled, which change nothing here; they
+    // need not wait for the mutex, which every pool thread takes for each leaf anyway.
+    const bool mayChangeState = status.result == WorkResult::FatalError ||
+                                (status.result == WorkResult::RetryableError && !status.retry) ||
+                                (status.result != WorkResult::Cancelled && work == root_);
+    if (!mayChangeState) return;
     std::unique_lock lock(mutex_);
     if (state_ == WorkflowState::NotStarted || IsFinishedLocked()) return;
 

@@ -4,7 +4,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <unordered_set>
 #include <vector>
 
 #include "work/workflow.h"
@@ -66,11 +65,12 @@ private:
     WorkManager* const manager_;
     const unsigned maxInFlight_;
     std::deque<std::shared_ptr<SimpleWork>> pending_;
-    std::unordered_set<std::shared_ptr<SimpleWork>> running_;
+    // At most maxInFlight entries, searched linearly: cheaper than hashing, and no allocation per leaf.
+    std::vector<std::shared_ptr<SimpleWork>> running_;
     // Leaves queued again by a composite while their previous task still runs (a restarted sequence's first
     // step reporting its own Failure): they go to pending when that task finishes, so one leaf is never posted
-    // twice and the in-flight count stays exact.
-    std::unordered_set<SimpleWork*> requeuedWhileRunning_;
+    // twice and the in-flight count stays exact. Each is also in running_, so this stays as small.
+    std::vector<SimpleWork*> requeuedWhileRunning_;
     WorkflowState state_ = WorkflowState::NotStarted;
     std::vector<WorkflowRetryableErrorCallback*> retryableErrorCallbacks_;
 };

@@ -3,12 +3,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
-#include <sstream>
 
 #include "app/launch_options.h"
 #include "app/paths.h"
-#include "app/startup.h"
 #include "app/transfer_settings.h"
 #include "tests/support/temp_dir.h"
 
@@ -77,38 +74,6 @@ TEST(Settings, LaunchOptionsReplaceHostOnlyWhenGiven) {
     options.manifestHost = "manifests.test";
     ApplyLaunchOptions(configured, options);
     EXPECT_EQ(configured.manifestHost, "manifests.test");
-}
-
-class EnvironmentGuard {
-public:
-    EnvironmentGuard(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~EnvironmentGuard() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-TEST(Startup, CreatesTheDataFolderAndReturnsZero) {
-    test::TempDir dir;
-    EnvironmentGuard tmp("TMPDIR", dir.path().string());
-    std::ostringstream errors;
-    EXPECT_EQ(RunBootstrapper({"bootstrapper", "log=3"}, errors), 0);
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "Orvane Technologies" / "Quorvel"));
-    EXPECT_EQ(errors.str(), "");
-}
-
-TEST(Startup, UnusableDataFolderIsReportedAndStillReturnsZero) {
-    test::TempDir dir;
-    std::ofstream(dir / "blocked") << "x";
-    EnvironmentGuard tmp("TMPDIR", (dir / "blocked").string());
-    std::ostringstream errors;
-    EXPECT_EQ(RunBootstrapper({"bootstrapper"}, errors), 0);
-    EXPECT_NE(errors.str().find("We're having some trouble writing to your disk."), std::string::npos);
-    EXPECT_NE(errors.str().find(" Downloader Error"), std::string::npos);
 }
 
 }  // namespace

@@ -47,7 +47,8 @@ TEST_F(MemoryMapViewTest, UnalignedViewReadsAndWritesExactlyItsBytes) {
     auto mapped = file->Map(70000, 70099);
     auto* view = dynamic_cast<PosixMemoryMapView*>(mapped.get());
     ASSERT_NE(view, nullptr);
-    EXPECT_EQ(view->Delta(), 70000 % page_);
+    // The mapping starts on a granule of the file, not on the page before the view.
+    EXPECT_EQ(view->Delta(), 70000 % PosixMemoryMap::kGranularity);
     EXPECT_EQ(view->Tell(), 70000u);
     EXPECT_EQ(view->Data()[0], original[70000]);
 
@@ -152,6 +153,38 @@ TEST_F(MemoryMapViewTest, TwoThreadsWriteTwoViewsOfOneFile) {
     EXPECT_TRUE(std::equal(b.begin(), b.end(), content.begin() + half));
 }
 
+TEST_F(MemoryMapViewTest, ViewsInsideAndAcrossWindowsReachTheirOwnBytes) {
+    const std::uint64_t window = PosixMemoryMap::kWindowBytes;
+    const std::uint64_t size = 2 * window + 12345;  // the last window reaches past the end of the file
+    auto file = FileOf(size);
+    auto expected = Pattern(size);
+    struct Range {
+        std::uint64_t first, last;
+    };
+    const Range ranges[] = {
+        {window - 100, window + 99},       // across the edge of the first window: a mapping of its own
+        {window + 7, window + 4096 + 7},   // inside the second window, shared with the next one
+        {window + 70000, window + 70999},  //
+        {2 * window + 5, size - 1},        // up to the last byte of the file
+        {0, 3 * window / 2},               // longer than a window
+    };
+    std::vector<std::shared_ptr<MemoryMappedFileData>> views;
+    std::uint32_t seed = 10;
+    for (const Range& range : ranges) {
+        auto view = file->Map(range.first, range.last);
+        const auto length = static_cast<std::uint32_t>(range.last - range.first + 1);
+        ASSERT_EQ(view->Apply(Crc), libdeflate_crc32(0, expected.data() + range.first, length));
+        const auto bytes = Pattern(length, ++seed);
+        view->Fetch();
+        ASSERT_EQ(view->Write(bytes.data(), length), length);
+        std::copy(bytes.begin(), bytes.end(), expected.begin() + static_cast<std::ptrdiff_t>(range.first));
+        views.push_back(view);  // kept alive together, so that windows are shared
+    }
+    views.clear();
+    file.reset();
+    EXPECT_EQ(ReadFileBytes(dir_ / "data"), expected);
+}
+
 class TruncatedFileTest : public MemoryMapViewTest {
 protected:
     void SetUp() override {
@@ -195,6 +228,21 @@ TEST_F(TruncatedFileTest, AViewThatFaultedInApplyIsNotUsedAgain) {
     EXPECT_THROW(view_->Write(bytes.data(), 10), FileInvalidMapException);
     EXPECT_THROW(view_->Apply(Crc), FileInvalidMapException);
     EXPECT_THROW(view_->Fetch(), FileInvalidMapException);
+}
+
+TEST_F(TruncatedFileTest, AFaultInApplyRetiresTheWholeWindowButNotTheFile) {
+    // Another view inside the same window as the faulting one, on the page that is still there.
+    auto neighbour = file_->Map(0, page_ - 1);
+    EXPECT_THROW(view_->Apply(Crc), FileInvalidMapException);
+    // The neighbour's mapping now holds a page of zeros where the file was: a write there would be lost.
+    const auto bytes = Pattern(10);
+    EXPECT_THROW(neighbour->Write(bytes.data(), 10), FileInvalidMapException);
+    // A view made afterwards gets a fresh mapping that reaches the file again.
+    fs::resize_file(dir_ / "data", 4 * page_);
+    auto fresh = file_->Map(2 * page_, 2 * page_ + 9);
+    EXPECT_EQ(fresh->Write(bytes.data(), 10), 10u);
+    fresh.reset();
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), ReadFileBytes(dir_ / "data").begin() + 2 * page_));
 }
 
 TEST_F(TruncatedFileTest, ApplyRunsTheFunctionToItsEnd) {

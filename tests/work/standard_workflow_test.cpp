@@ -275,6 +275,49 @@ TEST_F(StandardWorkflowTest, LeafQueuedAgainBeforeItsTaskEndedIsNotPostedTwice) 
     ASSERT_TRUE(WaitUntilIdle());
 }
 
+TEST_F(StandardWorkflowTest, LeavesDispatchedAsALeafFinishesStillRunSideBySide) {
+    // The two leaves are dispatched together when the first step's task ends; both must be running at once.
+    auto b1 = Leaf("b1");
+    auto b2 = Leaf("b2");
+    b1->Hold();
+    b2->Hold();
+    MakeWorkflow(Compose({Leaf("first"), Compose<ParallelWork>({b1, b2})}), 2);
+    ASSERT_TRUE(workflow->Start());
+    EXPECT_TRUE(b1->WaitForAttempts(1));
+    EXPECT_TRUE(b2->WaitForAttempts(1));
+    b1->Release();
+    b2->Release();
+    ASSERT_TRUE(rootReports.WaitFor(1));
+    EXPECT_EQ(rootReports.Reports().front().status.result, R::Success);
+}
+
+// Runs a second workflow on the same pool from inside its attempt and waits for it.
+class NestedWorkflowWork : public SimpleWork {
+public:
+    explicit NestedWorkflowWork(WorkManager& manager) : manager_(manager) {}
+    WorkStatus ExecuteTask() override {
+        auto root = Compose<ParallelWork>({Leaf("inner1"), Leaf("inner2")});
+        root->AddCompleteCallback(&innerReports_);
+        inner_ = StandardWorkflow::Create(root, &manager_, 2);
+        inner_->Start();
+        return WorkStatus(innerReports_.WaitFor(1) ? R::Success : R::Failure);
+    }
+    void Cancel() override {}
+
+private:
+    WorkManager& manager_;
+    // Members, so that they outlive inner tasks still on their way out.
+    StatusRecorder innerReports_;
+    std::shared_ptr<Workflow> inner_;
+};
+
+TEST_F(StandardWorkflowTest, LeafWaitingForAnotherWorkflowOnTheSamePoolIsNotBlockedByIt) {
+    // The nested workflow is started from a pool thread; its leaves must go to free threads, not wait for the
+    // thread that waits for them.
+    const WorkStatus status = RunToEnd(Compose({Leaf("first"), std::make_shared<NestedWorkflowWork>(manager)}));
+    EXPECT_EQ(status.result, R::Success);
+}
+
 class ThrowingWork : public SimpleWork {
 public:
     WorkStatus ExecuteTask() override { throw std::runtime_error("broken work"); }
