@@ -41,22 +41,26 @@ bool IsError(WorkResult result) {
     return result == WorkResult::RetryableError || result == WorkResult::FatalError;
 }
 
-// Describes the observed work with its status and submits the entry at the level `levelOf(important, status)`.
+// Submits the entry of a described work at the level `levelOf(important, status)`.
 template <typename LevelOf>
-WorkStatus SubmitWorkEntry(LogManager* manager, const Work& work, const WorkStatus& status, const char* event,
-                           LevelOf levelOf) {
+WorkStatus SubmitWorkEntry(LogManager* manager, const ptree& description, const WorkStatus& status,
+                           const char* event, LevelOf levelOf) {
     try {
-        ptree params;
-        work.DescribeWithStatus(status, params);
-        const bool important = params.get("important", false);
+        const bool important = description.get("important", false);
         auto entry = manager->CreateWork(levelOf(important, status));
         entry->Tree().put("event", event);
-        entry->Tree().add_child("params", params);
+        entry->Tree().add_child("params", description);
         manager->Submit(std::move(entry));
         return WorkStatus(WorkResult::Success);
     } catch (...) {
         return WorkStatus(WorkResult::FatalError, std::make_shared<WorkExceptionData>(std::current_exception()));
     }
+}
+
+ptree DescribeWithStatus(const Work& work, const WorkStatus& status) {
+    ptree description;
+    work.DescribeWithStatus(status, description);
+    return description;
 }
 
 }  // namespace
@@ -144,10 +148,10 @@ void LogManager::Write(int level, const std::string& text) {
 }
 
 void WorkLogManager::OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus& status) {
-    // Nothing to post when no completion level can pass the mask (the mask of 1, for one).
-    if (!Passes(CompletionLogLevel(true, false) | CompletionLogLevel(true, true))) return;
+    const bool error = IsError(status.result);
+    if (!Passes(CompletionLogLevel(true, error)) && !Passes(CompletionLogLevel(false, error))) return;
     try {
-        auto setUp = std::make_shared<SetUpOnCompleteWork>(this, std::move(work), status);
+        auto setUp = std::make_shared<SetUpOnCompleteWork>(this, DescribeWithStatus(*work, status), status);
         setUp->Reset();
         Pool().PostWork(std::move(setUp));
     } catch (...) {
@@ -156,29 +160,29 @@ void WorkLogManager::OnWorkComplete(std::shared_ptr<Work> work, const WorkStatus
 }
 
 void WorkLogManager::OnSimpleWorkRetry(std::shared_ptr<SimpleWork> work, const WorkStatus& status) {
-    if (!Passes(RetryLogLevel(true))) return;
+    if (!Passes(RetryLogLevel(true)) && !Passes(RetryLogLevel(false))) return;
     try {
-        auto setUp = std::make_shared<SetUpOnRetryWork>(this, std::move(work), status);
+        auto setUp = std::make_shared<SetUpOnRetryWork>(this, DescribeWithStatus(*work, status), status);
         setUp->Reset();
         Pool().PostWork(std::move(setUp));
     } catch (...) {
     }
 }
 
-SetUpOnCompleteWork::SetUpOnCompleteWork(LogManager* manager, std::shared_ptr<Work> work, WorkStatus status)
-    : manager_(manager), work_(std::move(work)), status_(std::move(status)) {}
+SetUpOnCompleteWork::SetUpOnCompleteWork(LogManager* manager, ptree description, WorkStatus status)
+    : manager_(manager), description_(std::move(description)), status_(std::move(status)) {}
 
 WorkStatus SetUpOnCompleteWork::ExecuteTask() {
-    return SubmitWorkEntry(manager_, *work_, status_, "OnWorkComplete", [](bool important, const WorkStatus& s) {
-        return CompletionLogLevel(important, IsError(s.result));
-    });
+    return SubmitWorkEntry(
+        manager_, description_, status_, "OnWorkComplete",
+        [](bool important, const WorkStatus& s) { return CompletionLogLevel(important, IsError(s.result)); });
 }
 
-SetUpOnRetryWork::SetUpOnRetryWork(LogManager* manager, std::shared_ptr<SimpleWork> work, WorkStatus status)
-    : manager_(manager), work_(std::move(work)), status_(std::move(status)) {}
+SetUpOnRetryWork::SetUpOnRetryWork(LogManager* manager, ptree description, WorkStatus status)
+    : manager_(manager), description_(std::move(description)), status_(std::move(status)) {}
 
 WorkStatus SetUpOnRetryWork::ExecuteTask() {
-    return SubmitWorkEntry(manager_, *work_, status_, "OnSimpleWorkRetry",
+    return SubmitWorkEntry(manager_, description_, status_, "OnSimpleWorkRetry",
                            [](bool important, const WorkStatus&) { return RetryLogLevel(important); });
 }
 

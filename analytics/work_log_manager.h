@@ -75,8 +75,12 @@ private:
 };
 
 // The log manager as the observer the transfer works register: completions and in-place retries become entries
-// built on the manager's pool ("event" = "OnWorkComplete" or "OnSimpleWorkRetry", "params" = the work's
-// description with its status). Both callbacks only post a work and return at once; they never throw.
+// ("event" = "OnWorkComplete" or "OnSimpleWorkRetry", "params" = the work's description with its status).
+//
+// The description is built by the callback itself, on the reporting thread, and only when the entry's level can
+// pass the mask: a work's description reads the data it shares with the works after it (a chunk's view and
+// progress), which is its own only until its parent hears of the report, and the log is heard before the parent.
+// The entry is then completed and written on the manager's pool. Both callbacks never throw.
 class WorkLogManager : public LogManager, public WorkCompleteCallback, public SimpleWorkRetryCallback {
 public:
     using LogManager::LogManager;
@@ -85,29 +89,30 @@ public:
     void OnSimpleWorkRetry(std::shared_ptr<SimpleWork> work, const WorkStatus& status) override;
 };
 
-// Describes an observed work with its status and submits the log entry at the level that follows from them.
-// `manager` must outlive the work (it does: the manager drains its pool before it goes).
+// Submits the log entry of a described work at the level that follows from its description ("important") and its
+// status. `manager` must outlive the work (it does: the manager drains its pool before it goes).
 class SetUpOnCompleteWork : public SimpleWork {
 public:
-    SetUpOnCompleteWork(LogManager* manager, std::shared_ptr<Work> work, WorkStatus status);
+    // `description` is what the work's DescribeWithStatus wrote for `status`.
+    SetUpOnCompleteWork(LogManager* manager, ptree description, WorkStatus status);
     WorkStatus ExecuteTask() override;
     void Cancel() override {}
 
 private:
     LogManager* const manager_;
-    const std::shared_ptr<Work> work_;
+    const ptree description_;
     const WorkStatus status_;
 };
 
 class SetUpOnRetryWork : public SimpleWork {
 public:
-    SetUpOnRetryWork(LogManager* manager, std::shared_ptr<SimpleWork> work, WorkStatus status);
+    SetUpOnRetryWork(LogManager* manager, ptree description, WorkStatus status);
     WorkStatus ExecuteTask() override;
     void Cancel() override {}
 
 private:
     LogManager* const manager_;
-    const std::shared_ptr<SimpleWork> work_;
+    const ptree description_;
     const WorkStatus status_;
 };
 

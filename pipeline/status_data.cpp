@@ -185,7 +185,7 @@ void TransferSharedMapData::Describe(ptree& out) const {
     out.put("lowerBound", std::to_string(lowerBound));
     out.put("upperBound", std::to_string(upperBound));
     out.put("expectedChecksum", Hex(expectedChecksum));
-    out.put("fileProgressBytes", std::to_string(fileProgressBytes));
+    out.put("fileProgressBytes", std::to_string(fileProgressBytes.load(std::memory_order_relaxed)));
 }
 
 }  // namespace qelt

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -180,8 +181,9 @@ public:
     // The mapped view of exactly [lowerBound, upperBound]: null until mapped, null again after release.
     std::shared_ptr<MemoryMappedFileData> view;
     const std::shared_ptr<TransferProgressUpdater> progress;
-    // Bytes of this chunk currently counted in the transfer's progress.
-    std::uint64_t fileProgressBytes = 0;
+    // Bytes of this chunk currently counted in the transfer's progress. Atomic because the work log describes
+    // a chunk's finished works on its own threads while the chunk's next works still count.
+    std::atomic<std::uint64_t> fileProgressBytes{0};
 };
 
 }  // namespace qelt

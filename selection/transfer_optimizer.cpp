@@ -54,6 +54,16 @@ void TransferOptimizer::OnRequestComplete(const OptimizedRequestParams& params,
     RecordResult(params, statusData);
 }
 
+void TransferOptimizer::OnChecksumFailure(const OptimizedRequestParams& params,
+                                          const HttpTransferStatusData& statusData) {
+    HttpRequestStatus failed = statusData.Status();
+    failed.State = HttpRequestResult::OtherError;
+    failed.Message = "checksum mismatch";
+    const HttpTransferStatusData failure(statusData.Hostname(), std::move(failed), statusData.RequestTimeMs());
+    std::lock_guard lock(mutex_);
+    RecordResult(params, failure);
+}
+
 std::shared_ptr<NodeStatistics> TransferOptimizer::GetStatistics(const NodeManifest& node) {
     return node.GetStatistics();
 }

@@ -32,6 +32,10 @@ public:
     // Called for requests whose work succeeded or failed retryably; adapts the limits unless the request
     // explored, then records the result.
     virtual void OnRequestComplete(const OptimizedRequestParams& params, const HttpTransferStatusData& statusData);
+    // Called instead of OnRequestComplete for a request that succeeded but whose bytes failed their checksum: the
+    // host served a corrupted chunk, which is recorded as a failed request of that host. The limits stay as they
+    // are (the connection itself was fine).
+    virtual void OnChecksumFailure(const OptimizedRequestParams& params, const HttpTransferStatusData& statusData);
     // The statistics this optimizer keeps for the node: here the node's own.
     virtual std::shared_ptr<NodeStatistics> GetStatistics(const NodeManifest& node);
 

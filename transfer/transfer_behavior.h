@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/transfer_settings.h"
+#include "base/clock.h"
 
 namespace qelt {
 
@@ -31,6 +32,8 @@ struct TransferBehavior {
     EventManager* eventManager = nullptr;
     WorkLogManager* workLogManager = nullptr;
     WorkManager* workManager = nullptr;
+    // Times the chunk requests; injected so that tests can make a request seem to take any time.
+    MillisecondClock clock = SystemMillisecondClock();
 };
 
 }  // namespace qelt

@@ -40,6 +40,9 @@ public:
 
     void SetPackage(const PackageManifest& package);
     void GetStatus(TransferStatus& out);
+    // The two counters alone, without the sampling GetStatus does.
+    std::uint64_t BytesTransferred() const { return transferred_.load(); }
+    std::uint64_t BytesVerified() const { return verified_.load(); }
 
     // Active milliseconds since the last TakeActiveDelta, leaving the mark where it is.
     std::uint64_t ActiveSinceMark();
