@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -207,6 +208,14 @@ std::shared_ptr<MemoryMappedFileData> PosixSharedFile::Map(std::uint64_t first, 
     return mapping->CreateView(first, last);
 }
 
+void PosixSharedFile::Flush() {
+    int result;
+    do {
+        result = fdatasync(handle_);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) ThrowLastFileError();
+}
+
 std::shared_ptr<SharedFile> PosixSharedFileFactory::Open(const std::string& folder, const std::string& path,
                                                          SharedFileMode mode, std::uint64_t lowerBound,
                                                          std::uint64_t upperBound) {
@@ -222,6 +231,17 @@ bool PosixSharedFileFactory::Delete(const std::string& folder, const std::string
     } catch (...) {
         return false;
     }
+}
+
+void PosixSharedFileFactory::Replace(const std::string& folder, const std::string& from, const std::string& to) {
+    const std::string source = FormSharedFilePath(folder, from);
+    const std::string target = FormSharedFilePath(folder, to);
+    if (rename(source.c_str(), target.c_str()) != 0) ThrowLastFileError();
+    // The rename is done; a folder that cannot be synced only loses durability, not the replacement.
+    const int handle = open(fs::path(target).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0) return;
+    fsync(handle);
+    close(handle);
 }
 
 bool PosixSharedFileFactory::IsExecutable(const std::string& folder, const std::string& path) {

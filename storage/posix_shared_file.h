@@ -32,6 +32,7 @@ public:
     bool DenyExecute() override;
     std::shared_ptr<MemoryMappedFileData> MapAll() override;
     std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t first, std::uint64_t last) override;
+    void Flush() override;
 
     const std::string& Path() const { return path_; }
 
@@ -55,6 +56,8 @@ public:
     std::shared_ptr<SharedFile> Open(const std::string& folder, const std::string& path, SharedFileMode mode,
                                      std::uint64_t lowerBound, std::uint64_t upperBound) override;
     bool Delete(const std::string& folder, const std::string& path) override;
+    // rename(2), then a sync of the folder so that the new name itself survives a power loss.
+    void Replace(const std::string& folder, const std::string& from, const std::string& to) override;
     // True for the extensions ".exe", ".bat", ".com", ".cmd", ".msi" and ".vbs" (case-sensitive), and for a file
     // that starts with an ELF header or "#!": programs this platform runs without an extension.
     bool IsExecutable(const std::string& folder, const std::string& path) override;

@@ -44,6 +44,8 @@ public:
     // bytes long (std::bad_alloc "bad allocation") and end before the end of the file (FileInvalidMapException).
     // A view stays valid after the file object is gone.
     virtual std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t first, std::uint64_t last) = 0;
+    // Writes the file's bytes through to the medium, so that they survive a power loss.
+    virtual void Flush() = 0;
 };
 
 // Opens every file the program reads or writes. Stateless; created once and shared by every user.
@@ -61,6 +63,10 @@ public:
                                              std::uint64_t upperBound) = 0;
     // True when the file was deleted; never throws.
     virtual bool Delete(const std::string& folder, const std::string& path) = 0;
+    // Puts the file `from` in the place of `to` in one step, replacing `to` when it exists: whoever opens `to`
+    // finds the old file or the new one whole, also after a crash. Both are resolved against `folder` and must lie
+    // on one volume. Throws the file error of the failure, `to` left as it was.
+    virtual void Replace(const std::string& folder, const std::string& from, const std::string& to) = 0;
     // Whether the file is a program, judged by the extension of `path` and, where the platform runs programs
     // without one, by the file's first bytes. Never throws.
     virtual bool IsExecutable(const std::string& folder, const std::string& path) = 0;

@@ -184,6 +184,21 @@ TEST_F(SharedFileTest, DeleteAnswersWhetherAFileWasDeleted) {
     EXPECT_FALSE(factory_.Delete(dir_.path().string(), std::string("a\0b", 3)));
 }
 
+TEST_F(SharedFileTest, ReplacePutsAFileInThePlaceOfAnotherOrLeavesItAlone) {
+    WriteFileBytes(dir_ / "old", Pattern(3000, 1));
+    {
+        auto file = Open("new", SharedFileMode::CreateNew);
+        const auto bytes = Pattern(10, 2);
+        file->Write(bytes.data(), 10);
+        file->Flush();
+    }
+    factory_.Replace(dir_.path().string(), "new", "old");
+    EXPECT_EQ(ReadFileBytes(dir_ / "old"), Pattern(10, 2));
+    EXPECT_FALSE(fs::exists(dir_ / "new"));
+    EXPECT_THROW(factory_.Replace(dir_.path().string(), "new", "old"), FileBadPathException);
+    EXPECT_EQ(ReadFileBytes(dir_ / "old"), Pattern(10, 2));
+}
+
 TEST_F(SharedFileTest, NewFilesAreNotExecutableAndExecuteBitsFollowTheReadBits) {
     auto file = Open("setup.exe");
     EXPECT_EQ(Permissions("setup.exe") & 0111, 0u);
