@@ -19,6 +19,7 @@
 #include "bench/pipeline/bench_package.h"
 #include "bench/pipeline/engine_fetch.h"
 #include "bench/pipeline/process_usage.h"
+#include "manifest/file_manifest.h"
 #include "tests/support/nginx_server.h"
 
 namespace qelt::bench {
