@@ -18,6 +18,7 @@
 #include "app/command_line.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_http_server.h"
 #include "tools/qelt_publish/publisher.h"
 
 extern char** environ;
@@ -215,7 +216,9 @@ TEST_F(BootstrapperProcessTest, FetchesBothPackagesStartsTheProgramWithItsArgume
 
 TEST_F(BootstrapperProcessTest, WithEveryMirrorDownItEndsAfterTheConnectionMessage) {
     StartMirror();
-    PublishPackages({"127.0.0.1:9"});  // the discard port, which nothing serves
+    TestHttpServer down;
+    down.SetRefusingConnections(true);
+    PublishPackages({"127.0.0.1:" + std::to_string(down.Port())});
     BootstrapperProcess bootstrapper = Start({});
     EXPECT_EQ(bootstrapper.Wait(), 0);
     const std::string err = bootstrapper.StandardError();
