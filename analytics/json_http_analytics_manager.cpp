@@ -2,6 +2,8 @@
 
 #include "analytics/json_writer.h"
 #include "app/transfer_settings.h"
+#include "http/http_proxy.h"
+#include "http/http_request.h"
 #include "http/http_request_factory.h"
 #include "http/http_session.h"
 

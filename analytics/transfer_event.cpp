@@ -5,6 +5,7 @@
 #include "analytics/event_manager.h"
 #include "analytics/work_log_manager.h"
 #include "manifest/node_list_manifest.h"
+#include "manifest/node_manifest.h"
 #include "selection/node_statistics.h"
 #include "transfer/transfer_status_impl.h"
 #include "transfer/transfer_work.h"

@@ -13,6 +13,7 @@
 #include "app/posix_process.h"
 #include "app/posix_shortcut.h"
 #include "app/transfer_service.h"
+#include "base/path_rule.h"
 #include "storage/posix_shared_file.h"
 
 namespace qelt::Updater {

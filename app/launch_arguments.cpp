@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "app/paths.h"
+#include "base/path_rule.h"
 #include "base/unspecified_version.h"
 
 namespace qelt {

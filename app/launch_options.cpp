@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/paths.h"
+#include "base/path_rule.h"
 #include "resources/string_table.h"
 
 namespace qelt {

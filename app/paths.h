@@ -5,10 +5,6 @@
 
 namespace qelt {
 
-// The one path rule of the program: an absolute path is kept, a relative one is appended to `base` with one
-// separator; the result is written with the platform's preferred separator.
-std::string ResolvePath(const std::string& base, const std::string& path);
-
 // Looks up an environment variable; nullptr when unset.
 using EnvironmentLookup = std::function<const char*(const char* name)>;
 

@@ -1,4 +1,5 @@
-# Warnings and sanitizers are set per target so that third-party code built in the tree is not affected.
+# Warnings are set per target, so that third-party code built in the tree is not affected. Sanitizers are set for
+# the whole tree instead: every object linked into one sanitized program must be instrumented alike.
 function(qelt_set_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
   if(QELT_WERROR)

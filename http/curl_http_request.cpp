@@ -4,6 +4,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <string_view>
 
 namespace qelt {
 
@@ -28,6 +29,7 @@ const CurlGlobal& Global() {
 [[maybe_unused]] const bool kInitializedBeforeMain = Global().initialized;
 
 constexpr int kAbortTransfer = 42;
+constexpr const char* kHeaderTooLarge = "response header too large";
 
 }  // namespace
 
@@ -36,6 +38,13 @@ struct CurlHttpRequestCallbacks {
     static std::size_t Write(char* data, std::size_t size, std::size_t count, void* request) noexcept {
         try {
             return static_cast<CurlHttpRequest*>(request)->OnWrite(data, size * count);
+        } catch (...) {
+            return 0;
+        }
+    }
+    static std::size_t Header(char* line, std::size_t size, std::size_t count, void* request) noexcept {
+        try {
+            return static_cast<CurlHttpRequest*>(request)->OnHeader(line, size * count);
         } catch (...) {
             return 0;
         }
@@ -131,6 +140,8 @@ void CurlHttpRequest::ApplyOptions() {
 
     curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &CurlHttpRequestCallbacks::Write);
     curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &CurlHttpRequestCallbacks::Header);
+    curl_easy_setopt(handle_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &CurlHttpRequestCallbacks::Progress);
     curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
@@ -163,6 +174,8 @@ HttpRequestStatus CurlHttpRequest::Perform() {
         status_.State = HttpRequestResult::Running;
         performing_ = true;
     }
+    headerBytes_ = 0;
+    headerComplete_ = false;
     Finish(curl_easy_perform(handle_));
     return GetStatus();
 }
@@ -181,6 +194,15 @@ void CurlHttpRequest::Finish(int code) {
     // A state set meanwhile by Cancel or by the writer is the real reason the transfer stopped.
     if (status_.State != HttpRequestResult::Running) return;
     status_.State = HttpResultFromCurlCode(code, status_.ResponseCode);
+    // libcurl 7.x reports a header line longer than it keeps (100 KiB) as out of memory. Once the request is sent
+    // and before the response header has ended, that is what it means: the server's fault, not the machine's.
+    long requestSize = 0;
+    if (code == CURLE_OUT_OF_MEMORY && !headerComplete_ &&
+        curl_easy_getinfo(handle_, CURLINFO_REQUEST_SIZE, &requestSize) == CURLE_OK && requestSize > 0) {
+        status_.State = HttpRequestResult::OtherError;
+        status_.Message = kHeaderTooLarge;
+        return;
+    }
     if (code != CURLE_OK) {
         status_.Message =
             "libcurl error " + std::to_string(code) + " (HTTP " + std::to_string(status_.ResponseCode) + ")";
@@ -231,6 +253,20 @@ std::size_t CurlHttpRequest::OnWrite(const char* data, std::size_t length) {
     // truncated count could pass for the whole block or for libcurl's pause value.
     if (refused || answer.BytesReceived > length) return 0;
     return static_cast<std::size_t>(answer.BytesReceived);
+}
+
+std::size_t CurlHttpRequest::OnHeader(const char* line, std::size_t length) {
+    const std::string_view text(line, length);
+    if (text.starts_with("HTTP/")) headerComplete_ = false;  // the next response (after a redirect or 100)
+    if (text == "\r\n" || text == "\n") headerComplete_ = true;
+    headerBytes_ += length;
+    if (headerBytes_ <= kMaxResponseHeaderBytes) return length;
+    std::lock_guard lock(mutex_);
+    if (status_.State == HttpRequestResult::Running) {
+        status_.State = HttpRequestResult::OtherError;
+        status_.Message = kHeaderTooLarge;
+    }
+    return 0;
 }
 
 HttpRequestStatus CurlHttpRequest::GetStatus() {

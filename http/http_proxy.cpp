@@ -5,6 +5,8 @@
 #include <boost/xpressive/xpressive.hpp>
 #include <vector>
 
+#include "http/http_request.h"
+
 namespace qelt {
 
 namespace {

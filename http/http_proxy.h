@@ -2,10 +2,11 @@
 
 #include <memory>
 #include <string>
-
-#include "http/http_request.h"
+#include <utility>
 
 namespace qelt {
+
+struct HttpRequestParams;
 
 // Answers, for each request, the proxy to hand to libcurl: "host:port" (or a proxy URL), "" meaning direct.
 // A source is shared by every request of a session and may be asked from several threads at once.

@@ -1,6 +1,10 @@
 #include "http/http_request_factory.h"
 
 #include "http/curl_http_request.h"
+#include "http/http_proxy.h"
+#include "http/http_request.h"
+#include "http/http_request_pool.h"
+#include "http/http_session.h"
 
 namespace qelt {
 

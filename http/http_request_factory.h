@@ -3,11 +3,12 @@
 #include <memory>
 #include <string>
 
-#include "http/http_proxy.h"
-#include "http/http_request.h"
-#include "http/http_session.h"
-
 namespace qelt {
+
+class HttpProxyFactory;
+class HttpRequest;
+struct HttpRequestParams;
+class HttpSession;
 
 // Creates the requests every caller performs. Held by the composition root; the proxy factory it is given must
 // outlive it. CreateRequest may be called from any thread, also on a shared session.

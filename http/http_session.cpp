@@ -1,5 +1,8 @@
 #include "http/http_session.h"
 
+#include "http/http_proxy.h"
+#include "http/http_request_pool.h"
+
 namespace qelt {
 
 std::shared_ptr<HttpProxy> HttpSession::GetProxy() const {

@@ -2,11 +2,12 @@
 
 #include <memory>
 #include <mutex>
-
-#include "http/http_proxy.h"
-#include "http/http_request_pool.h"
+#include <utility>
 
 namespace qelt {
+
+class HttpProxy;
+class HttpRequestPool;
 
 // The requests of one transfer (or of the analytics manager): a pool of reusable requests, fixed at construction
 // and possibly null, and the proxy source looked up once for the session, null until first needed.

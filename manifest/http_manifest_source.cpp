@@ -3,6 +3,7 @@
 #include <Poco/URI.h>
 
 #include <new>
+#include <utility>
 
 #include "http/http_request.h"
 #include "http/http_request_factory.h"
@@ -75,7 +76,25 @@ void HttpManifestSource::Read(const std::string&, std::stringstream& stream) {
 }
 
 void XmlHttpManifestSource::Parse(std::stringstream& stream, ptree& tree) {
-    ReadXmlManifest(stream, tree);
+    // The body leaves the stream without a copy: a manifest may be tens of MiB.
+    ReadXmlManifest(std::move(stream).str(), tree);
+}
+
+HttpManifestHost::HttpManifestHost(std::string host, HttpRequestFactory* requestFactory,
+                                   std::int32_t connectTimeout, std::int32_t timeout)
+    : host_(std::move(host)),
+      requestFactory_(requestFactory),
+      connectTimeout_(connectTimeout),
+      timeout_(timeout) {}
+
+std::string HttpManifestHost::Url(const std::string& path) const {
+    return BuildManifestUrl(host_, path);
+}
+
+void HttpManifestHost::LoadXml(const std::string& url, const std::string& key,
+                               const std::shared_ptr<HttpSession>& session, InputManifest& manifest) const {
+    XmlHttpManifestSource source(url, requestFactory_, session, connectTimeout_, timeout_);
+    source.Load(key, manifest);
 }
 
 }  // namespace qelt

@@ -53,4 +53,25 @@ public:
     void Parse(std::stringstream& stream, ptree& tree) override;
 };
 
+// What the HTTP manifest factories share: the manifest host ("host" or "host:port", no scheme), the request
+// factory (not owned; must outlive this) and the connect and whole-request timeouts in seconds. Immutable, so the
+// factories that hold one need no lock.
+class HttpManifestHost {
+public:
+    HttpManifestHost(std::string host, HttpRequestFactory* requestFactory, std::int32_t connectTimeout,
+                     std::int32_t timeout);
+
+    // BuildManifestUrl on this host.
+    std::string Url(const std::string& path) const;
+    // Loads the XML document at `url` into `manifest` through an XmlHttpManifestSource; its exceptions pass.
+    void LoadXml(const std::string& url, const std::string& key, const std::shared_ptr<HttpSession>& session,
+                 InputManifest& manifest) const;
+
+private:
+    const std::string host_;
+    HttpRequestFactory* const requestFactory_;
+    const std::int32_t connectTimeout_;
+    const std::int32_t timeout_;
+};
+
 }  // namespace qelt

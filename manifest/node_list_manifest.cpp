@@ -3,6 +3,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "manifest/manifest_exception.h"
+#include "manifest/node_manifest.h"
 
 namespace qelt {
 

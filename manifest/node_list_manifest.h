@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "manifest/manifest.h"
-#include "manifest/node_manifest.h"
 
 namespace qelt {
+
+class NodeManifest;
 
 using NodeManifestList = std::vector<std::shared_ptr<NodeManifest>>;
 

@@ -1,6 +1,8 @@
 #include "manifest/node_list_manifest_factory.h"
 
-#include "manifest/http_manifest_source.h"
+#include <utility>
+
+#include "manifest/node_list_manifest.h"
 
 namespace qelt {
 
@@ -11,20 +13,16 @@ std::shared_ptr<NodeListManifest> NodeListManifestFactory::Create(const std::str
 HttpNodeListManifestFactory::HttpNodeListManifestFactory(std::string manifestHost,
                                                          HttpRequestFactory* requestFactory,
                                                          std::int32_t connectTimeout, std::int32_t timeout)
-    : manifestHost_(std::move(manifestHost)),
-      requestFactory_(requestFactory),
-      connectTimeout_(connectTimeout),
-      timeout_(timeout) {}
+    : host_(std::move(manifestHost), requestFactory, connectTimeout, timeout) {}
 
 std::string XmlHttpNodeListManifestFactory::GetUrl(const std::string& key) const {
-    return BuildManifestUrl(manifestHost_, "/nodes/" + key + ".xml");
+    return host_.Url("/nodes/" + key + ".xml");
 }
 
 std::shared_ptr<NodeListManifest> XmlHttpNodeListManifestFactory::Create(
     const std::string& key, const std::shared_ptr<HttpSession>& session) {
-    XmlHttpManifestSource source(GetUrl(key), requestFactory_, session, connectTimeout_, timeout_);
     auto manifest = std::make_shared<StandardNodeListManifest>();
-    source.Load(key, *manifest);
+    host_.LoadXml(GetUrl(key), key, session, *manifest);
     return manifest;
 }
 

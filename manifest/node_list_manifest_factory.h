@@ -4,12 +4,13 @@
 #include <memory>
 #include <string>
 
-#include "manifest/node_list_manifest.h"
+#include "manifest/http_manifest_source.h"
 
 namespace qelt {
 
 class HttpRequestFactory;
 class HttpSession;
+class NodeListManifest;
 
 // Fetches the node list of a partner; the key is the partner identifier. Shared by every transfer: Create may be
 // called from any thread at once.
@@ -26,7 +27,7 @@ public:
     virtual std::string GetUrl(const std::string& key) const = 0;
 };
 
-// Holds the manifest host, the request factory (not owned; must outlive this) and the two timeouts in seconds.
+// Fetches from one HttpManifestHost (see there for the arguments). Immutable, so it needs no lock.
 class HttpNodeListManifestFactory : public NodeListManifestFactory {
 public:
     HttpNodeListManifestFactory(std::string manifestHost, HttpRequestFactory* requestFactory,
@@ -37,10 +38,7 @@ public:
     using NodeListManifestFactory::Create;
 
 protected:
-    const std::string manifestHost_;
-    HttpRequestFactory* const requestFactory_;
-    const std::int32_t connectTimeout_;
-    const std::int32_t timeout_;
+    const HttpManifestHost host_;
 };
 
 // Node lists as XML at "http://" host "/nodes/" partnerId ".xml". There is no match check for node lists.

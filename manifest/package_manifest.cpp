@@ -2,6 +2,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "manifest/file_manifest.h"
 #include "manifest/manifest_exception.h"
 
 namespace qelt {

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "manifest/file_manifest.h"
 #include "manifest/manifest.h"
 
 namespace qelt {
+
+class FileManifest;
 
 using FileManifestList = std::vector<std::shared_ptr<const FileManifest>>;
 

@@ -1,8 +1,10 @@
 #include "manifest/package_manifest_factory.h"
 
-#include "manifest/http_manifest_source.h"
+#include <utility>
+
 #include "manifest/manifest_exception.h"
 #include "manifest/package_key.h"
+#include "manifest/package_manifest.h"
 
 namespace qelt {
 
@@ -13,10 +15,7 @@ std::shared_ptr<PackageManifest> PackageManifestFactory::Create(const std::strin
 HttpPackageManifestFactory::HttpPackageManifestFactory(std::string manifestHost,
                                                        HttpRequestFactory* requestFactory,
                                                        std::int32_t connectTimeout, std::int32_t timeout)
-    : manifestHost_(std::move(manifestHost)),
-      requestFactory_(requestFactory),
-      connectTimeout_(connectTimeout),
-      timeout_(timeout) {}
+    : host_(std::move(manifestHost), requestFactory, connectTimeout, timeout) {}
 
 bool HttpPackageManifestFactory::Matches(const PackageManifest& manifest, const std::string& key) const noexcept {
     const auto [packageId, versionId] = SplitKeyView(key);
@@ -27,14 +26,13 @@ bool HttpPackageManifestFactory::Matches(const PackageManifest& manifest, const 
 std::string XmlHttpPackageManifestFactory::GetUrl(const std::string& key) const {
     // The identifiers go in as they are: a version key's "/" becomes the path separator it looks like.
     const bool hasVersion = key.find('/') != std::string::npos;
-    return BuildManifestUrl(manifestHost_, "/manifests/" + key + (hasVersion ? "" : "/current") + ".xml");
+    return host_.Url("/manifests/" + key + (hasVersion ? "" : "/current") + ".xml");
 }
 
 std::shared_ptr<PackageManifest> XmlHttpPackageManifestFactory::Create(
     const std::string& key, const std::shared_ptr<HttpSession>& session) {
-    XmlHttpManifestSource source(GetUrl(key), requestFactory_, session, connectTimeout_, timeout_);
     auto manifest = std::make_shared<StandardPackageManifest>();
-    source.Load(key, *manifest);
+    host_.LoadXml(GetUrl(key), key, session, *manifest);
     if (!Matches(*manifest, key)) throw ManifestLocatorException();
     return manifest;
 }

@@ -4,12 +4,13 @@
 #include <memory>
 #include <string>
 
-#include "manifest/package_manifest.h"
+#include "manifest/http_manifest_source.h"
 
 namespace qelt {
 
 class HttpRequestFactory;
 class HttpSession;
+class PackageManifest;
 
 // Fetches package manifests by package key (see package_key.h). Created once by the composition root and shared
 // by every transfer: Create may be called from any thread at once.
@@ -28,8 +29,7 @@ public:
     virtual std::string GetUrl(const std::string& key) const = 0;
 };
 
-// Holds the manifest host ("host" or "host:port", no scheme), the request factory (not owned; must outlive this)
-// and the connect and whole-request timeouts in seconds. Immutable, so it needs no lock.
+// Fetches from one HttpManifestHost (see there for the arguments). Immutable, so it needs no lock.
 class HttpPackageManifestFactory : public PackageManifestFactory {
 public:
     HttpPackageManifestFactory(std::string manifestHost, HttpRequestFactory* requestFactory,
@@ -41,10 +41,7 @@ public:
     bool Matches(const PackageManifest& manifest, const std::string& key) const noexcept override;
 
 protected:
-    const std::string manifestHost_;
-    HttpRequestFactory* const requestFactory_;
-    const std::int32_t connectTimeout_;
-    const std::int32_t timeout_;
+    const HttpManifestHost host_;
 };
 
 // Package manifests as XML at "http://" host "/manifests/" packageId "/current.xml" (current version) or

@@ -1,16 +1,19 @@
 #include "manifest/xml_manifest_reader.h"
 
+#include <boost/property_tree/detail/rapidxml.hpp>
 #include <boost/property_tree/ptree.hpp>
-#include <boost/property_tree/xml_parser.hpp>
 #include <iterator>
-#include <sstream>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "manifest/manifest_exception.h"
 
 namespace qelt {
 
 namespace {
+
+namespace rapidxml = boost::property_tree::detail::rapidxml;
 
 constexpr const char* kAttributes = "<xmlattr>";
 constexpr const char* kComment = "<xmlcomment>";
@@ -88,10 +91,12 @@ bool SkipBangNode(const char*& text) {
     return true;
 }
 
-// Skips the attributes of a start tag and reports how the tag ends: 1 for ">", 0 for "/>", -1 for a lexing error.
-int SkipStartTagRest(const char*& text) {
+// Skips the attributes of a start tag, adding their number to `attributes`, and reports how the tag ends: 1 for
+// ">", 0 for "/>", -1 for a lexing error.
+int SkipStartTagRest(const char*& text, std::size_t& attributes) {
     SkipWhitespace(text);
     while (IsAttributeNameChar(*text)) {
+        ++attributes;
         while (IsAttributeNameChar(*text))
             ++text;
         SkipWhitespace(text);
@@ -131,12 +136,56 @@ void Promote(ptree& node) {
         node.push_back(ptree::value_type(name, value));
 }
 
+// What boost::property_tree::read_xml with default flags makes of a parsed node: elements with an "<xmlattr>"
+// block, text and CDATA appended to the parent's data, comments as "<xmlcomment>" children, declarations skipped.
+void AppendNode(const rapidxml::xml_node<char>& node, ptree& parent) {
+    switch (node.type()) {
+        case rapidxml::node_element: {
+            ptree& element = parent.push_back(ptree::value_type(node.name(), ptree()))->second;
+            if (node.first_attribute() != nullptr) {
+                ptree& block = element.push_back(ptree::value_type(kAttributes, ptree()))->second;
+                for (auto* attribute = node.first_attribute(); attribute != nullptr;
+                     attribute = attribute->next_attribute()) {
+                    block.push_back(ptree::value_type(
+                        attribute->name(), ptree(std::string(attribute->value(), attribute->value_size()))));
+                }
+            }
+            for (auto* child = node.first_node(); child != nullptr; child = child->next_sibling())
+                AppendNode(*child, element);
+            break;
+        }
+        case rapidxml::node_data:
+        case rapidxml::node_cdata:
+            parent.data().append(node.value(), node.value_size());
+            break;
+        case rapidxml::node_comment:
+            parent.push_back(ptree::value_type(kComment, ptree(std::string(node.value(), node.value_size()))));
+            break;
+        default:
+            break;
+    }
+}
+
+// The property tree's XML reader without its copy of the text: the same lexer (its bundled rapidxml, keeping
+// comments, not trimming white space), run in place over `text`, and the same conversion into the tree.
+ptree ParseInPlace(std::string& text) {
+    // The document carries its first memory pool inline (64 KiB): too much for a pool thread's stack.
+    auto document = std::make_unique<rapidxml::xml_document<char>>();
+    document->parse<rapidxml::parse_comment_nodes>(text.data());
+    ptree tree;
+    for (auto* child = document->first_node(); child != nullptr; child = child->next_sibling())
+        AppendNode(*child, tree);
+    return tree;
+}
+
 }  // namespace
 
-bool IsXmlNestingWithin(const char* text, int limit) {
+bool IsXmlWithinLimits(const char* text, int nestingLimit, std::size_t nodeLimit) {
     // Mirrors the reader's lexer without building anything. Wherever the reader would fail, scanning stops with
-    // "within": the reader never nests deeper than the point where it fails.
+    // "within": the reader never nests deeper or builds more than up to the point where it fails. Text runs are
+    // not counted: each lies between two pieces of markup, so they are fewer than the nodes and closing tags.
     int depth = 0;
+    std::size_t nodes = 0;
     while (*text != '\0') {
         if (*text != '<') {
             ++text;
@@ -154,6 +203,7 @@ bool IsXmlNestingWithin(const char* text, int limit) {
             continue;
         }
         ++text;
+        if (++nodes > nodeLimit) return false;
         if (*text == '?') {
             ++text;
             if (!SkipPast(text, "?>")) return true;
@@ -167,9 +217,10 @@ bool IsXmlNestingWithin(const char* text, int limit) {
         while (IsNameChar(*text))
             ++text;
         if (text == name) return true;
-        const int ending = SkipStartTagRest(text);
+        const int ending = SkipStartTagRest(text, nodes);
+        if (nodes > nodeLimit) return false;
         if (ending < 0) return true;
-        if (ending == 1 && ++depth > limit) return false;
+        if (ending == 1 && ++depth > nestingLimit) return false;
     }
     return true;
 }
@@ -179,12 +230,20 @@ void PromoteAttributes(ptree& node) {
 }
 
 void ReadXmlManifest(std::istream& stream, ptree& tree) {
+    std::string text;
     try {
-        const std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-        if (!IsXmlNestingWithin(text.c_str(), kMaxManifestNesting)) throw ManifestParseException();
-        std::istringstream input(text);
-        ptree document;
-        boost::property_tree::read_xml(input, document);
+        text.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+    } catch (...) {
+        throw ManifestParseException();
+    }
+    ReadXmlManifest(std::move(text), tree);
+}
+
+void ReadXmlManifest(std::string text, ptree& tree) {
+    try {
+        if (!IsXmlWithinLimits(text.c_str(), kMaxManifestNesting, kMaxManifestNodes))
+            throw ManifestParseException();
+        ptree document = ParseInPlace(text);
         // The reader accepts an empty text and several top-level elements; neither is a well-formed document.
         int elements = 0;
         for (const auto& [key, child] : document) {

@@ -1,5 +1,6 @@
 #include "pipeline/allow_execute_work.h"
 
+#include "manifest/file_manifest.h"
 #include "manifest/package_manifest.h"
 #include "pipeline/status_data.h"
 #include "pipeline/transfer_work_wiring.h"

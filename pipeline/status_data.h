@@ -5,9 +5,10 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
-#include "http/http_request.h"
 #include "base/transfer_error.h"
+#include "http/http_request.h"
 #include "work/work_status.h"
 
 namespace qelt {

@@ -4,7 +4,9 @@
 
 namespace qelt::deployment {
 
-// Hosts compiled in at configure time. Only the composition root reads these.
+// Hosts compiled in at configure time. Read only where the program's defaults are made (the composition root
+// and the defaults of TransferSettings), so that every component takes its host as an argument and tests can
+// point it at a loopback server.
 std::string_view DefaultManifestHost();
 std::string_view AnalyticsEventsHost();
 std::string_view AnalyticsTransferHost();

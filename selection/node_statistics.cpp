@@ -88,7 +88,8 @@ void NormalNodeStatistics::Serialize(ptree& tree) const {
 
 void ExponentialNormalNodeStatistics::RecordRequest(std::uint64_t bytes, std::uint32_t milliseconds, bool failed) {
     std::lock_guard<std::mutex> lock(distributionMutex_);
-    NodeStatistics::RecordRequest(bytes, milliseconds, failed);
+    // The counters only: this class keeps its own distribution in place of the Welford one of its parent.
+    NodeStatistics::RecordRequest(bytes, milliseconds, failed);  // NOLINT(bugprone-parent-virtual-call)
     const double x = SpeedSample(bytes, milliseconds, failed);
     const double a = smoothing_;
     ++sampleCount_;

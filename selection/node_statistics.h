@@ -4,8 +4,8 @@
 #include <mutex>
 #include <utility>
 
-#include "manifest/manifest.h"
 #include "base/delta_counter.h"
+#include "manifest/manifest.h"
 
 namespace qelt {
 

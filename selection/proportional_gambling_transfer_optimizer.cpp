@@ -8,9 +8,9 @@
 #include <stdexcept>
 
 #include "manifest/node_manifest.h"
+#include "pipeline/optimized_request_params.h"
 #include "pipeline/status_data.h"
 #include "selection/node_statistics.h"
-#include "pipeline/optimized_request_params.h"
 
 namespace qelt {
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <boost/random/mersenne_twister.hpp>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>

@@ -5,8 +5,8 @@
 
 #include "http/http_request.h"
 #include "manifest/node_manifest.h"
-#include "pipeline/status_data.h"
 #include "pipeline/optimized_request_params.h"
+#include "pipeline/status_data.h"
 
 namespace qelt {
 

@@ -47,7 +47,4 @@ enum class FileErrorKind : std::uint8_t {
 // the error.
 [[noreturn]] void ThrowLastFileError();
 
-// The Windows system error code table, kept beside the POSIX one so that both platforms classify alike.
-FileErrorKind ClassifyWindowsFileError(std::uint32_t code);
-
 }  // namespace qelt

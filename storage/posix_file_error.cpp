@@ -15,6 +15,7 @@ FileErrorKind ClassifyPosixFileError(int error) {
         case EACCES:
         case EPERM:
         case EROFS:
+        case EISDIR:  // a folder where the file should be: "access denied" on Windows too
             return FileErrorKind::Inaccessible;
         case ENOMEM:
             return FileErrorKind::OutOfMemory;

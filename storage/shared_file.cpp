@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "base/path_rule.h"
 #include "storage/file_exception.h"
 
 namespace qelt {
@@ -15,9 +16,10 @@ std::string FormSharedFilePath(const std::string& folder, const std::string& pat
         throw FileBadPathException();
     }
     try {
-        fs::path resolved(path);
-        if (!resolved.is_absolute()) resolved = fs::absolute(fs::path(folder)) / resolved;
-        return resolved.make_preferred().string();
+        // A relative path is formed against the folder made absolute, so that the file stays where it was meant
+        // even if the current folder changes.
+        if (fs::path(path).is_absolute()) return ResolvePath(folder, path);
+        return ResolvePath(fs::absolute(fs::path(folder)).string(), path);
     } catch (const fs::filesystem_error&) {
         throw FileBadPathException();
     }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/paths.h"
+#include "base/path_rule.h"
 #include "manifest/manifest_exception.h"
 #include "storage/file_exception.h"
 #include "storage/shared_file.h"

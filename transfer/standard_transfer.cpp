@@ -7,10 +7,11 @@
 
 #include "analytics/json_writer.h"
 #include "analytics/transfer_event.h"
-#include "app/paths.h"
+#include "base/path_rule.h"
 #include "base/unspecified_version.h"
 #include "manifest/file_manifest.h"
 #include "manifest/node_list_manifest.h"
+#include "manifest/node_manifest.h"
 #include "manifest/package_manifest.h"
 #include "pipeline/status_data.h"
 #include "selection/transfer_optimizer.h"

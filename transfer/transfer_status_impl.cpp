@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "manifest/package_manifest.h"
+#include "transfer/transfer_params.h"
 
 namespace qelt {
 

@@ -6,13 +6,13 @@
 
 #include "base/clock.h"
 #include "base/delta_counter.h"
-#include "transfer/transfer_params.h"
 #include "transfer/transfer_progress_updater.h"
 #include "transfer/transfer_status.h"
 
 namespace qelt {
 
 class PackageManifest;
+class TransferParams;
 
 // Where the works of one transfer count bytes, and from which the transfer builds the status it returns: the rate
 // over a sliding window, the remaining-time estimate, and the marks from which each analytics event reports what

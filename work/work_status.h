@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace qelt {
 

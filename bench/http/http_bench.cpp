@@ -10,7 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "http/http_proxy.h"
+#include "http/http_request.h"
 #include "http/http_request_factory.h"
+#include "http/http_session.h"
 #include "tests/support/test_http_server.h"
 
 namespace {

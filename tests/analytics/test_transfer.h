@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "manifest/node_list_manifest.h"
+#include "manifest/node_manifest.h"
 #include "selection/node_statistics.h"
 #include "transfer/transfer_behavior.h"
 #include "transfer/transfer_status_impl.h"

@@ -8,6 +8,8 @@
 
 #include "analytics/json_http_analytics_manager.h"
 #include "app/transfer_settings.h"
+#include "http/http_proxy.h"
+#include "http/http_request.h"
 #include "http/http_request_factory.h"
 #include "http/http_session.h"
 #include "tests/analytics/test_transfer.h"

@@ -12,16 +12,6 @@
 namespace qelt {
 namespace {
 
-TEST(PathRule, RelativePathIsAppendedWithOneSeparator) {
-    EXPECT_EQ(ResolvePath("/data", "skin"), "/data/skin");
-    EXPECT_EQ(ResolvePath("/data/", "skin"), "/data/skin");
-    EXPECT_EQ(ResolvePath("/data", "a/b"), "/data/a/b");
-}
-
-TEST(PathRule, AbsolutePathIsKept) {
-    EXPECT_EQ(ResolvePath("/data", "/elsewhere/x"), "/elsewhere/x");
-}
-
 EnvironmentLookup Environment(std::map<std::string, std::string> values) {
     return [values = std::move(values)](const char* name) -> const char* {
         auto it = values.find(name);

@@ -8,6 +8,7 @@
 
 #include "manifest/manifest_exception.h"
 #include "manifest/node_list_manifest.h"
+#include "manifest/node_manifest.h"
 #include "manifest/xml_manifest_reader.h"
 #include "selection/node_statistics.h"
 

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes through the reading of a stored transfer record: JSON text to tree, then the five required
-// keys. A failure must be the manifest parse error; anything else that escapes, a crash, or an accepted record that
-// does not survive being written and read again unchanged is a finding.
+// keys. A failure must be the manifest parse error; anything else that escapes, a crash, or an accepted record
+// that does not survive being written and read again unchanged is a finding.
 #include <boost/property_tree/ptree.hpp>
 #include <cstdint>
 #include <cstdlib>

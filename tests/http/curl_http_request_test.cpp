@@ -371,6 +371,22 @@ TEST_F(CurlHttpRequestTest, WriterMiscountingABlockStopsTheTransfer) {
     }
 }
 
+TEST_F(CurlHttpRequestTest, AnOversizedResponseHeaderIsTheServersFaultNotOutOfMemory) {
+    HttpFault oneLine;  // far over libcurl's limit for one header
+    oneLine.headerPaddingBytes = 1 << 20;
+    HttpFault manyLines;  // each line short, together endless
+    manyLines.headerPaddingBytes = 8 << 20;
+    manyLines.headerPaddingLineBytes = 1000;
+    for (const HttpFault& fault : {oneLine, manyLines}) {
+        server_.SetFault("/file", fault, 1);
+        const HttpRequestStatus status = Fetch(Params("/file"));
+        EXPECT_EQ(status.State, HttpRequestResult::OtherError) << fault.headerPaddingLineBytes;
+        EXPECT_NE(status.Message.find("header"), std::string::npos) << status.Message;
+        EXPECT_EQ(body_.str(), "");
+    }
+    EXPECT_EQ(Fetch(Params("/file")).State, HttpRequestResult::Succeeded) << "the fault was for one request";
+}
+
 TEST_F(CurlHttpRequestTest, CancelBeforePerformNeverTouchesTheNetwork) {
     CurlHttpRequest request(Params("/file"), "");
     request.Cancel();

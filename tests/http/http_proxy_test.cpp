@@ -9,7 +9,9 @@
 
 #include "http/curl_http_request.h"
 #include "http/environment_http_proxy_factory.h"
+#include "http/http_request.h"
 #include "http/http_request_factory.h"
+#include "http/http_session.h"
 #include "tests/support/test_http_server.h"
 
 namespace qelt {

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "http/curl_http_request.h"
+#include "http/http_proxy.h"
+#include "http/http_request.h"
 #include "http/http_request_factory.h"
 #include "http/http_session.h"
 #include "tests/support/test_http_server.h"

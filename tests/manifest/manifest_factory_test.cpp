@@ -6,14 +6,20 @@
 #include <vector>
 
 #include "http/http_proxy.h"
+#include "http/http_request.h"
 #include "http/http_request_factory.h"
 #include "http/http_session.h"
+#include "manifest/file_manifest.h"
 #include "manifest/http_manifest_source.h"
 #include "manifest/manifest_exception.h"
+#include "manifest/node_list_manifest.h"
 #include "manifest/node_list_manifest_factory.h"
+#include "manifest/node_manifest.h"
 #include "manifest/package_key.h"
+#include "manifest/package_manifest.h"
 #include "manifest/package_manifest_factory.h"
 #include "tests/manifest/manifest_test_documents.h"
+#include "tests/support/peak_memory.h"
 #include "tests/support/test_http_server.h"
 
 namespace qelt {
@@ -231,6 +237,21 @@ TEST_F(ManifestFactoryTest, ABodyBeyondTheSizeLimitIsAStreamError) {
     StandardPackageManifest tooLarge;
     XmlHttpManifestSource source(server_.Url("/doc.xml"), &requests_, nullptr, 2, 3, body.size() - 1);
     EXPECT_THROW(source.Load("", tooLarge), ManifestStreamException);
+}
+
+TEST_F(ManifestFactoryTest, AHostileBodyOfTheFullSizeFailsInBoundedMemory) {
+    // Each empty element costs the reader hundreds of bytes against its four in the body: a body of the largest
+    // accepted size made of them must end in the parse error, not in gigabytes of parsed nodes.
+    std::string body = "<package>";
+    body.reserve(kMaxManifestBytes);
+    while (body.size() + 4 <= kMaxManifestBytes)
+        body += "<a/>";
+    server_.AddFile("/manifests/hostile/current.xml", std::move(body));
+    const long before = test::PeakResidentMiB();
+    EXPECT_THROW(packages_.Create("hostile"), ManifestParseException);
+    if (test::kResidentSizeIsMeaningful) {
+        EXPECT_LT(test::PeakResidentMiB() - before, 384);
+    }
 }
 
 TEST_F(ManifestFactoryTest, ABadUrlIsALocatorError) {

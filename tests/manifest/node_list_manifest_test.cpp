@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "manifest/manifest_exception.h"
+#include "manifest/node_manifest.h"
 #include "selection/node_statistics.h"
 #include "tests/manifest/manifest_test_documents.h"
 

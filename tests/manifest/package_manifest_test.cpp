@@ -5,6 +5,7 @@
 #include <boost/property_tree/ptree.hpp>
 #include <limits>
 
+#include "manifest/file_manifest.h"
 #include "manifest/manifest_exception.h"
 #include "tests/manifest/manifest_test_documents.h"
 

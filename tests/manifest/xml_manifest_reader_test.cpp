@@ -82,12 +82,19 @@ TEST(XmlManifestReaderTest, NestingCountsOnlyWhatTheReaderSeesAsElements) {
     std::string opens;
     for (int i = 0; i < 200; ++i)
         opens += "<a>";
-    EXPECT_TRUE(IsXmlNestingWithin(("<r><!--" + opens + "--></r>").c_str(), 2));
-    EXPECT_TRUE(IsXmlNestingWithin(("<r><![CDATA[" + opens + "]]></r>").c_str(), 2));
-    EXPECT_TRUE(IsXmlNestingWithin(("<?pi " + opens + "?><r/>").c_str(), 2));
-    EXPECT_TRUE(IsXmlNestingWithin(("<r a='" + opens + "'/>").c_str(), 2));
-    EXPECT_TRUE(IsXmlNestingWithin("<r><b/><b/><b/></r>", 2));
-    EXPECT_FALSE(IsXmlNestingWithin("<r><b><c/></b></r>", 1));
+    EXPECT_TRUE(IsXmlWithinLimits(("<r><!--" + opens + "--></r>").c_str(), 2));
+    EXPECT_TRUE(IsXmlWithinLimits(("<r><![CDATA[" + opens + "]]></r>").c_str(), 2));
+    EXPECT_TRUE(IsXmlWithinLimits(("<?pi " + opens + "?><r/>").c_str(), 2));
+    EXPECT_TRUE(IsXmlWithinLimits(("<r a='" + opens + "'/>").c_str(), 2));
+    EXPECT_TRUE(IsXmlWithinLimits("<r><b/><b/><b/></r>", 2));
+    EXPECT_FALSE(IsXmlWithinLimits("<r><b><c/></b></r>", 1));
+}
+
+TEST(XmlManifestReaderTest, NodeLimitCountsElementsAttributesAndOtherMarkup) {
+    const char* text = "<?xml version='1.0'?><r a='1' b='2'><!--c--><![CDATA[d]]><e/>text</r>";
+    EXPECT_TRUE(IsXmlWithinLimits(text, 5, 7));
+    EXPECT_FALSE(IsXmlWithinLimits(text, 5, 6));
+    EXPECT_TRUE(IsXmlWithinLimits("<r></r></r><a/><a/>", 5, 1)) << "the reader stops at the stray closing tag";
 }
 
 TEST(XmlManifestReaderTest, NestingCannotBeHiddenBehindFakeClosingTags) {
@@ -95,11 +102,11 @@ TEST(XmlManifestReaderTest, NestingCannotBeHiddenBehindFakeClosingTags) {
     for (int i = 0; i < 10; ++i)
         deep += "<a>";
     // Closing tags inside text, attribute values, comments and a document type are not closing tags.
-    EXPECT_FALSE(IsXmlNestingWithin(("<r>" + deep + "</a >" + deep + "</r>").c_str(), 15));
-    EXPECT_FALSE(IsXmlNestingWithin(("<r><x v=\"</a></a></a></a></a></a>\">" + deep).c_str(), 10));
-    EXPECT_FALSE(IsXmlNestingWithin(("<!DOCTYPE r [<!ENTITY e '</a></a></a>'>]><r>" + deep).c_str(), 10));
-    EXPECT_FALSE(IsXmlNestingWithin(("<r><!-- </a></a></a> -->" + deep).c_str(), 10));
-    EXPECT_FALSE(IsXmlNestingWithin(("<r><b>/>x/>" + deep).c_str(), 10));
+    EXPECT_FALSE(IsXmlWithinLimits(("<r>" + deep + "</a >" + deep + "</r>").c_str(), 15));
+    EXPECT_FALSE(IsXmlWithinLimits(("<r><x v=\"</a></a></a></a></a></a>\">" + deep).c_str(), 10));
+    EXPECT_FALSE(IsXmlWithinLimits(("<!DOCTYPE r [<!ENTITY e '</a></a></a>'>]><r>" + deep).c_str(), 10));
+    EXPECT_FALSE(IsXmlWithinLimits(("<r><!-- </a></a></a> -->" + deep).c_str(), 10));
+    EXPECT_FALSE(IsXmlWithinLimits(("<r><b>/>x/>" + deep).c_str(), 10));
 }
 
 }  // namespace

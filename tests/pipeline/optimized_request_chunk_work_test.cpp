@@ -6,6 +6,7 @@
 #include <future>
 
 #include "http/http_session.h"
+#include "manifest/node_manifest.h"
 #include "pipeline/transfer_single_chunk_work.h"
 #include "selection/node_statistics.h"
 #include "tests/pipeline/pipeline_fixture.h"

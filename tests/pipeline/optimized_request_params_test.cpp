@@ -8,6 +8,7 @@
 
 #include "http/http_request.h"
 #include "manifest/node_list_manifest.h"
+#include "manifest/node_manifest.h"
 #include "pipeline/status_data.h"
 
 namespace qelt {

@@ -7,6 +7,7 @@
 
 #include "http/http_request.h"
 #include "manifest/node_list_manifest.h"
+#include "manifest/node_manifest.h"
 #include "pipeline/optimized_request_params.h"
 #include "pipeline/status_data.h"
 #include "selection/node_statistics.h"

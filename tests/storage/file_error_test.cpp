@@ -7,6 +7,7 @@
 
 #include "storage/file_exception.h"
 #include "storage/posix_file_error.h"
+#include "storage/windows_file_error.h"
 
 namespace qelt {
 namespace {
@@ -77,11 +78,11 @@ TEST(FileErrorTest, ExistingFileIsInUseNotABadPath) {
 TEST(FileErrorTest, PosixErrorsFollowTheTable) {
     const std::vector<std::pair<std::vector<int>, FileErrorKind>> table = {
         {{ENOENT, ENOTDIR, ENAMETOOLONG, EINVAL, ELOOP}, FileErrorKind::BadPath},
-        {{EACCES, EPERM, EROFS}, FileErrorKind::Inaccessible},
+        {{EACCES, EPERM, EROFS, EISDIR}, FileErrorKind::Inaccessible},
         {{ENOMEM}, FileErrorKind::OutOfMemory},
         {{EEXIST, EBUSY, ETXTBSY, EAGAIN}, FileErrorKind::InUse},
         {{ENOSPC, EFBIG, EDQUOT}, FileErrorKind::InsufficientSpace},
-        {{0, EIO, EBADF, EISDIR, EMFILE, ENODEV}, FileErrorKind::Unknown},
+        {{0, EIO, EBADF, EMFILE, ENODEV}, FileErrorKind::Unknown},
     };
     for (const auto& [codes, kind] : table) {
         for (auto code : codes)

@@ -61,6 +61,13 @@ TEST_F(SharedFileTest, OpenExistingOnAMissingFileIsABadPathAndCreatesNothing) {
     EXPECT_FALSE(fs::exists(dir_ / "no"));
 }
 
+TEST_F(SharedFileTest, AFolderWhereTheFileShouldBeIsInaccessible) {
+    fs::create_directories(dir_ / "data.bin");
+    EXPECT_THROW(Open("data.bin", SharedFileMode::OpenOrCreate), FileInaccessibleException);
+    EXPECT_THROW(Open("data.bin", SharedFileMode::OpenExisting), FileInaccessibleException);
+    EXPECT_TRUE(fs::is_directory(dir_ / "data.bin"));
+}
+
 TEST_F(SharedFileTest, OtherModesCreateTheFileButNoFolders) {
     const auto other = static_cast<SharedFileMode>(7);
     EXPECT_THROW(Open("sub/file", other), FileBadPathException);

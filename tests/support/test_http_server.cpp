@@ -387,7 +387,7 @@ private:
 
     void Send(int status, const std::string& extraHeaders) {
         head_ = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n" +
-                "Content-Length: " + std::to_string(bodyLength_) + "\r\n" + extraHeaders +
+                "Content-Length: " + std::to_string(bodyLength_) + "\r\n" + extraHeaders + HeaderPadding() +
                 (keepAlive_ ? "Connection: keep-alive\r\n" : "Connection: close\r\n") + "\r\n";
         sent_ = 0;
         stalled_ = false;
@@ -399,6 +399,19 @@ private:
             return;
         }
         WriteHead();
+    }
+
+    std::string HeaderPadding() const {
+        std::string padding;
+        const std::string name = "X-Padding: ";
+        const std::uint64_t line = fault_.headerPaddingLineBytes > name.size() + 2 ? fault_.headerPaddingLineBytes
+                                                                                   : fault_.headerPaddingBytes;
+        for (std::uint64_t left = fault_.headerPaddingBytes; left > name.size() + 2;) {
+            const std::uint64_t length = std::min(left, line);
+            padding += name + std::string(length - name.size() - 2, 'a') + "\r\n";
+            left -= length;
+        }
+        return padding;
     }
 
     void WriteHead() {

@@ -35,6 +35,10 @@ struct HttpFault {
     std::chrono::milliseconds stall{0};
     // Non-zero: send the body at about this many bytes per second (slices every 50 ms).
     std::uint64_t bytesPerSecond = 0;
+    // Non-zero: pad the response header with this many bytes of "X-Padding" header lines, each at most
+    // headerPaddingLineBytes long (0: all in one line).
+    std::uint64_t headerPaddingBytes = 0;
+    std::uint64_t headerPaddingLineBytes = 0;
 };
 
 // One request as the server received it.

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "transfer/transfer_params.h"
+
 namespace qelt {
 namespace {
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <latch>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -143,23 +144,21 @@ TEST(AsioWorkManager, ThrowingWorkflowLeafCancelsTheWorkflowWithTheException) {
 }
 
 TEST(AsioWorkManager, DestructionAbandonsQueuedTasksAndDoesNotHang) {
-    std::promise<void> started;
-    std::atomic<bool> release{false};
+    std::latch started(1);
+    std::latch release(1);
     class BlockingWork : public SimpleWork {
     public:
-        BlockingWork(std::promise<void>& started, std::atomic<bool>& release)
-            : started_(started), release_(release) {}
+        BlockingWork(std::latch& started, std::latch& release) : started_(started), release_(release) {}
         WorkStatus ExecuteTask() override {
-            started_.set_value();
-            while (!release_.load())
-                std::this_thread::sleep_for(1ms);
+            started_.count_down();
+            release_.wait();
             return WorkStatus(WorkResult::Success);
         }
         void Cancel() override {}
 
     private:
-        std::promise<void>& started_;
-        std::atomic<bool>& release_;
+        std::latch& started_;
+        std::latch& release_;
     };
 
     // Each queued work takes a while, so that even a destructor slow to reach its stop leaves most of them unrun.
@@ -179,12 +178,16 @@ TEST(AsioWorkManager, DestructionAbandonsQueuedTasksAndDoesNotHang) {
         queued.push_back(std::make_shared<SlowWork>());
         manager->PostWork(queued.back());
     }
-    ASSERT_EQ(started.get_future().wait_for(10s), std::future_status::ready);
-    auto destroyed = std::async(std::launch::async, [&] { manager.reset(); });
-    // The destructor stops the queue before it joins; give it the moment to get there, then let the running
-    // work finish.
-    std::this_thread::sleep_for(300ms);
-    release = true;
+    started.wait();
+    std::latch destroying(1);
+    auto destroyed = std::async(std::launch::async, [&] {
+        destroying.count_down();
+        manager.reset();
+    });
+    // The destructor stops the queue before it joins the running work, which is released once the destructor has
+    // begun: at most a work or two can start before the stop.
+    destroying.wait();
+    release.count_down();
     ASSERT_EQ(destroyed.wait_for(10s), std::future_status::ready);
     int ran = 0;
     for (const auto& work : queued)
@@ -196,13 +199,15 @@ TEST(AsioWorkManager, DestructionAbandonsQueuedTasksAndDoesNotHang) {
 }
 
 TEST(AsioWorkManager, WithoutThreadsNothingRuns) {
-    auto work = std::make_shared<CountingWork>();
+    Countdown done(1);
+    auto work = std::make_shared<CountingWork>(&done);
     {
         AsioWorkManager manager(0);
         manager.PostWork(work);
-        std::this_thread::sleep_for(50ms);
+        EXPECT_FALSE(done.WaitFor(50ms));
     }
     EXPECT_EQ(work->runs.load(), 0);
+    EXPECT_EQ(work.use_count(), 1) << "the abandoned task released its work";
 }
 
 TEST(AsioWorkManager, DrainRunsEveryQueuedTaskAndTheTasksTheyPost) {

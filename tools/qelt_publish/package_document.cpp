@@ -5,8 +5,10 @@
 #include <sstream>
 
 #include "manifest/crc32.h"
+#include "manifest/file_manifest.h"
 #include "manifest/manifest_exception.h"
 #include "manifest/node_list_manifest.h"
+#include "manifest/node_manifest.h"
 #include "manifest/package_manifest.h"
 #include "manifest/xml_manifest_reader.h"
 #include "tools/qelt_publish/publish_error.h"

@@ -7,6 +7,7 @@
 #include "manifest/file_manifest.h"
 #include "manifest/manifest_exception.h"
 #include "manifest/node_list_manifest.h"
+#include "manifest/node_manifest.h"
 #include "tools/qelt_publish/chunk_hasher.h"
 #include "tools/qelt_publish/file_io.h"
 #include "tools/qelt_publish/metalink_document.h"
