@@ -15,22 +15,24 @@
 #include "tests/support/environment_guard.h"
 #include "tests/support/recording_dialog_view.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_http_server.h"
 
 namespace qelt {
 namespace {
 
-const std::string kClosedPort = "127.0.0.1:9";
 const std::string kDiskMessage =
     "We're having some trouble writing to your disk. Can you make sure your user account has sufficient "
     "permissions and try again?";
 
 // The entry routine with a recording view, against a temporary directory of the test's own; the user cancels
-// at once, and every host is a closed loopback port. The user's system locale is English, so untranslated texts
-// are expected unless a language list says otherwise.
+// at once, and every host is a loopback port that refuses connections. The user's system locale is English, so
+// untranslated texts are expected unless a language list says otherwise.
 class StartupTest : public ::testing::Test {
 protected:
     int Run(const std::vector<std::string>& arguments, std::map<unsigned, std::string> strings = {}) {
-        strings.emplace(102, kClosedPort);
+        closed_.SetRefusingConnections(true);
+        const std::string nowhere = "127.0.0.1:" + std::to_string(closed_.Port());
+        strings.emplace(102, nowhere);
         BootstrapperPlatform platform;
         platform.loadString = [strings = std::move(strings)](unsigned id) {
             const auto found = strings.find(id);
@@ -43,7 +45,7 @@ protected:
             view_->PressCancel();
             return view_;
         };
-        platform.deployment = {kClosedPort, kClosedPort};
+        platform.deployment = {nowhere, nowhere};
         const int code = RunBootstrapper(arguments, platform);
         Updater::Dialog::DestroySingleton();
         return code;
@@ -55,6 +57,7 @@ protected:
         tmpdir_.emplace("TMPDIR", (dir_ / "blocked").string());
     }
 
+    test::TestHttpServer closed_;
     test::TempDir dir_;
     std::optional<test::EnvironmentGuard> tmpdir_{std::in_place, "TMPDIR", dir_.path().string()};
     test::EnvironmentGuard language_{"LC_ALL", "C"};
