@@ -49,7 +49,9 @@ TransferService::TransferService(const TransferSettings& settings, const Deploym
     behavior_.nodeListManifestFactory = &nodeLists_;
     behavior_.transferManager = &transfers_;
     behavior_.transferOptimizer = &optimizer_;
-    behavior_.eventManager = &analytics_;
+    // Transfers without an event manager post nothing; an empty host would only make failing requests.
+    const bool analytics = !deployment.analyticsEventsHost.empty() || !deployment.analyticsTransferHost.empty();
+    behavior_.eventManager = analytics ? &analytics_ : nullptr;
     behavior_.workLogManager = &workLog_;
     behavior_.workManager = &workManager_;
 }

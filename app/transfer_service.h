@@ -24,7 +24,8 @@
 namespace qelt {
 
 // The values of a deployment the service needs beside the settings: where analytics go. The entry routine takes
-// them from what was compiled in; tests point them at loopback servers.
+// them from what was compiled in; tests point them at loopback servers. With both hosts empty no analytics are
+// posted at all (tools that must not contact anyone unasked).
 struct DeploymentValues {
     std::string analyticsEventsHost;
     std::string analyticsTransferHost;

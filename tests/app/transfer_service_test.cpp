@@ -39,13 +39,14 @@ protected:
             mirror.AddFile(FilePath(file.path), file.content);
     }
 
-    std::unique_ptr<TransferService> NewService() {
+    std::unique_ptr<TransferService> NewService(bool analytics = true) {
         TransferSettings settings = FastSettings();
         settings.manifestHost = HostOf(manifests);
         settings.transfersFolder = (data / "transfers").string();
         settings.logsFolder = (data / "logs").string();
-        return std::make_unique<TransferService>(settings,
-                                                 DeploymentValues{HostOf(events), HostOf(transferEvents)});
+        DeploymentValues deployment;
+        if (analytics) deployment = {HostOf(events), HostOf(transferEvents)};
+        return std::make_unique<TransferService>(settings, deployment);
     }
 
     TransferStatus WaitForState(TransferService& service, const std::string& id, TransferState state,
@@ -154,6 +155,20 @@ TEST_F(TransferServiceTest, ARetryableErrorIsReportedOnceAndEndsTheWatch) {
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(callback.Reports().size(), reports) << "the transfer is no longer watched";
     EXPECT_EQ(service->GetTransferStatus(id).state, TransferState::Transferring);
+}
+
+TEST_F(TransferServiceTest, WithoutAnalyticsHostsATransferRunsItsWholeLifeWithoutAnEventManager) {
+    Publish(TwoFiles());
+    auto service = NewService(false);
+    EXPECT_EQ(service->Behavior().eventManager, nullptr);
+    const std::string id = service->CreateTransfer(kPartner, kPackage, "?").transferId;
+    WaitForState(*service, id, TransferState::Initialized);
+    service->StartTransfer(id, dest.path().string());
+    WaitForState(*service, id, TransferState::Complete);
+    ExpectFilesMatch();
+    service.reset();
+    EXPECT_EQ(events.RequestCount() + transferEvents.RequestCount(), 0u);
+    EXPECT_NE(NewService()->Behavior().eventManager, nullptr);
 }
 
 TEST_F(TransferServiceTest, AnUnknownIdIsReportedCompleteWithAFreshStatus) {

@@ -4,9 +4,9 @@
 #include <fstream>
 #include <functional>
 
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_http_server.h"
-#include "tests/tools/run_program.h"
 
 namespace qelt {
 namespace {
