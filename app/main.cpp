@@ -24,5 +24,9 @@ std::shared_ptr<qelt::Updater::DialogView> MakeView(bool headless) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
-    return qelt::RunBootstrapper(arguments, {[](unsigned id) { return qelt::LoadResourceString(id); }, MakeView});
+    qelt::BootstrapperPlatform platform;
+    platform.loadString = [](unsigned id) { return qelt::LoadResourceString(id); };
+    platform.makeView = MakeView;
+    platform.cancelOnInterrupt = true;
+    return qelt::RunBootstrapper(arguments, platform);
 }

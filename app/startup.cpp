@@ -1,11 +1,14 @@
 #include "app/startup.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "app/dialog.h"
 #include "app/embedded_message_catalog.h"
 #include "app/error_message.h"
 #include "app/locale.h"
 #include "app/paths.h"
+#include "app/posix_interrupt_watcher.h"
 #include "app/transfer_settings.h"
 
 namespace qelt {
@@ -16,6 +19,11 @@ bool IsHeadless(const std::vector<std::string>& arguments) {
 }
 
 int RunBootstrapper(const std::vector<std::string>& arguments, const BootstrapperPlatform& platform) {
+    // First, so that every thread started below (the window toolkit's, the engine's pools, the monitor) leaves
+    // the interrupt to the main thread.
+    std::optional<PosixInterruptWatcher> interrupts;
+    if (platform.cancelOnInterrupt) interrupts.emplace();
+
     LaunchOptions options = LaunchOptions::Load(platform.loadString, arguments, UserTemporaryDirectory());
     options.programPath = RunningProgramPath(options.programPath);
 
@@ -31,15 +39,21 @@ int RunBootstrapper(const std::vector<std::string>& arguments, const Bootstrappe
     // monitor is destroyed.
     const std::shared_ptr<Updater::DialogView> view = platform.makeView(IsHeadless(arguments));
 
-    // TODO(#18): the TransferService over `settings`, the TransferMonitorImpl over it (started), and the
-    // Updater::Dialog singleton over the service, the monitor, `locale`, `options` and `view` are built here,
-    // the dialog runs modally when the data folder check passes, and teardown destroys the monitor, then the
-    // service.
-    if (!CheckDataFolder(options.dataFolder)) {
-        view->ShowMessageBox(
-            locale.Translate(ErrorMessage(TransferError::DiskAccessError)),
-            locale.TranslateWith(kErrorCaptionMessage, options.GetGameName(locale.GetLanguage())));
+    auto service = std::make_unique<TransferService>(settings, platform.deployment);
+    auto monitor = std::make_unique<TransferMonitorImpl>(*service);
+    monitor->Start();
+
+    Updater::Dialog& dialog = Updater::Dialog::CreateSingleton(view, *service, *monitor, locale, options);
+    if (interrupts) interrupts->Enable([&dialog] { dialog.RequestCancel(); });
+    if (CheckDataFolder(options.dataFolder)) {
+        dialog.ShowModal();
+    } else {
+        dialog.ShowError(locale.Translate(ErrorMessage(TransferError::DiskAccessError)));
     }
+
+    // The monitor first, so no status is read from a service going away; the service suspends what still runs.
+    monitor.reset();
+    service.reset();
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "app/dialog.h"
 #include "app/embedded_message_catalog.h"
 #include "app/error_message.h"
 #include "app/locale.h"
@@ -14,6 +15,7 @@
 #include "tests/support/environment_guard.h"
 #include "tests/support/recording_dialog_view.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_http_server.h"
 
 namespace qelt {
 namespace {
@@ -22,11 +24,15 @@ const std::string kDiskMessage =
     "We're having some trouble writing to your disk. Can you make sure your user account has sufficient "
     "permissions and try again?";
 
-// The entry routine with a recording view, against a temporary directory of the test's own. The user's system
-// locale is English, so untranslated texts are expected unless a language list says otherwise.
+// The entry routine with a recording view, against a temporary directory of the test's own; the user cancels
+// at once, and every host is a loopback port that refuses connections. The user's system locale is English, so
+// untranslated texts are expected unless a language list says otherwise.
 class StartupTest : public ::testing::Test {
 protected:
     int Run(const std::vector<std::string>& arguments, std::map<unsigned, std::string> strings = {}) {
+        closed_.SetRefusingConnections(true);
+        const std::string nowhere = "127.0.0.1:" + std::to_string(closed_.Port());
+        strings.emplace(102, nowhere);
         BootstrapperPlatform platform;
         platform.loadString = [strings = std::move(strings)](unsigned id) {
             const auto found = strings.find(id);
@@ -35,9 +41,14 @@ protected:
         platform.makeView = [this](bool headless) {
             ++viewsMade_;
             headless_ = headless;
+            view_ = std::make_shared<test::RecordingDialogView>();
+            view_->PressCancel();
             return view_;
         };
-        return RunBootstrapper(arguments, platform);
+        platform.deployment = {nowhere, nowhere};
+        const int code = RunBootstrapper(arguments, platform);
+        Updater::Dialog::DestroySingleton();
+        return code;
     }
 
     // Makes the data folder impossible: a plain file stands where its first parent would go.
@@ -46,19 +57,22 @@ protected:
         tmpdir_.emplace("TMPDIR", (dir_ / "blocked").string());
     }
 
+    test::TestHttpServer closed_;
     test::TempDir dir_;
     std::optional<test::EnvironmentGuard> tmpdir_{std::in_place, "TMPDIR", dir_.path().string()};
     test::EnvironmentGuard language_{"LC_ALL", "C"};
-    std::shared_ptr<test::RecordingDialogView> view_ = std::make_shared<test::RecordingDialogView>();
+    std::shared_ptr<test::RecordingDialogView> view_;
     int viewsMade_ = 0;
     bool headless_ = false;
 };
 
-TEST_F(StartupTest, CreatesTheDataFolderAndShowsNoMessage) {
+TEST_F(StartupTest, CreatesTheDataFolderAndRunsTheDialogUntilTheUserEndsIt) {
     EXPECT_EQ(Run({"bootstrapper", "log=3"}), 0);
     EXPECT_TRUE(std::filesystem::is_directory(dir_ / "Orvane Technologies" / "Quorvel"));
     EXPECT_EQ(viewsMade_, 1);
-    EXPECT_EQ(view_->Calls(), std::vector<std::string>{});
+    EXPECT_EQ(view_->Calls(),
+              (std::vector<std::string>{"Caption " + LoadResourceString(StringId::kGameName) + " Downloader",
+                                        "Status Calculating time remaining", "Face progress", "Close"}));
 }
 
 TEST_F(StartupTest, UnusableDataFolderShowsTheDiskMessageWithTheErrorCaptionAndReturnsZero) {
