@@ -72,6 +72,10 @@ StandardTransfer::StandardTransfer(const TransferParams& params, const TransferB
 }
 
 StandardTransfer::~StandardTransfer() {
+    DisconnectWorks();
+}
+
+void StandardTransfer::DisconnectWorks() noexcept {
     std::shared_ptr<Workflow> workflow;
     try {
         Lock lock(*mutex_);

@@ -37,8 +37,7 @@ public:
     // starts in state Suspended and waits for Restore; any other starts Initializing and waits for Initialize.
     StandardTransfer(const TransferParams& params, const TransferBehavior& behavior,
                      TransferWorkflowFactory* workflowFactory);
-    // Disconnects the work interface and pauses the workflow: works still running finish their attempt, and
-    // whatever they report afterwards is dropped.
+    // Disconnects the works (DisconnectWorks).
     ~StandardTransfer() override;
 
     TransferStatus Initialize() override;
@@ -56,6 +55,11 @@ public:
 
 protected:
     using Lock = std::unique_lock<std::recursive_mutex>;
+
+    // Disconnects the work interface and pauses the workflow: works still running finish their attempt, and
+    // whatever they report afterwards is dropped. A subclass calls it first in its own destructor: a report that
+    // arrived while only the base part is being destroyed would reach an object whose dynamic type is changing.
+    void DisconnectWorks() noexcept;
 
     virtual TransferStatus DoInitialize(Lock& lock);
     virtual TransferStatus DoStart(Lock& lock, const std::string& destPath);

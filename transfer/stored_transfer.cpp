@@ -1,7 +1,5 @@
 #include "transfer/stored_transfer.h"
 
-#include "transfer/standard_transfer_work_interface.h"
-
 namespace qelt {
 
 StoredTransfer::StoredTransfer(const TransferParams& params, const TransferBehavior& behavior,
@@ -9,13 +7,7 @@ StoredTransfer::StoredTransfer(const TransferParams& params, const TransferBehav
     : StandardTransfer(params, behavior, workflowFactory), store_(store) {}
 
 StoredTransfer::~StoredTransfer() {
-    try {
-        Lock lock = TakeLock();
-        if (const auto iface = std::static_pointer_cast<StandardTransferWorkInterface>(GetWorkInterface()))
-            iface->Disconnect();
-    } catch (...) {
-        // The base destructor disconnects again; nothing else is left to do.
-    }
+    DisconnectWorks();
 }
 
 TransferStatus StoredTransfer::Start(const std::string& destPath) {

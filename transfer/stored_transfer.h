@@ -20,8 +20,6 @@ public:
     // Neither `store` nor `workflowFactory` is owned; both must outlive the transfer.
     StoredTransfer(const TransferParams& params, const TransferBehavior& behavior,
                    TransferWorkflowFactory* workflowFactory, ManifestStore<TransferManifest>* store);
-    // Cuts the works off first: a report arriving while the base part is destroyed would reach an object whose
-    // dynamic type is already changing.
     ~StoredTransfer() override;
 
     TransferStatus Start(const std::string& destPath) override;

@@ -37,6 +37,7 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 class StartRecordingTransfer : public StandardTransfer {
 public:
     using StandardTransfer::StandardTransfer;
+    ~StartRecordingTransfer() override { DisconnectWorks(); }
     TransferStatus Start(const std::string& destPath) override {
         return Guarded([&](Lock& lock) {
             TransferStatus status = DoStart(lock, destPath);
