@@ -138,9 +138,9 @@ std::string BoostLocale::FormatDuration(std::int32_t hours, std::int32_t minutes
     return text.str(locale_);
 }
 
-void BoostLocale::Adopt(std::string code, std::locale locale) {
+void BoostLocale::Adopt(std::string code, const std::locale& locale) {
     language_ = std::move(code);
-    locale_ = std::move(locale);
+    locale_ = locale;
 }
 
 CustomBoostLocale::CustomBoostLocale(const MessageCatalog& catalog, const std::string& code)
@@ -171,7 +171,7 @@ void CustomBoostLocale::SetLanguage(const std::string& code) {
     } catch (const std::exception&) {
         // A locale Boost.Locale cannot generate or a catalog it cannot read: the English identifiers are shown.
     }
-    Adopt(code, std::move(locale));
+    Adopt(code, locale);
 }
 
 }  // namespace qelt

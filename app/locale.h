@@ -60,7 +60,7 @@ protected:
     const std::string& GetDomain() const { return domain_; }
     const std::string& GetPath() const { return path_; }
     // Makes `locale` (with its message facet, if any) the current one for the language `code`.
-    void Adopt(std::string code, std::locale locale);
+    void Adopt(std::string code, const std::locale& locale);
 
 private:
     std::string domain_;

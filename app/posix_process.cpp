@@ -85,6 +85,7 @@ bool PosixProcess::Launch(bool wait, const std::string& arguments, const std::st
         std::vector<std::string> argv = SplitArgumentString(arguments);
         argv.insert(argv.begin(), program);
         std::vector<char*> pointers;
+        pointers.reserve(argv.size() + 1);
         for (auto& argument : argv)
             pointers.push_back(argument.data());
         pointers.push_back(nullptr);
