@@ -118,6 +118,8 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
         } catch (const std::bad_alloc&) {
             throw;
         } catch (...) {
+            // No node chosen: the optimizer broke its contract, and there is no node to blame for it.
+            if (!params_.SelectedNode) throw;
             // A host a node list can carry but a URL cannot hold ("host:abc"): this node cannot be asked.
             status = UnperformedRequest(HttpRequestResult::BadUrl);
         }

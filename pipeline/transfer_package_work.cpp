@@ -13,12 +13,13 @@
 namespace qelt {
 
 TransferPackageWork::TransferPackageWork(std::shared_ptr<TransferWorkInterface> iface)
-    : TransferWork(std::move(iface)),
-      session_(iface_->GetBehavior()->httpSessionFactory->Create()),
-      deferred_(std::make_shared<DeferredWork>()) {
+    : TransferWork(std::move(iface)) {
     RegisterTransferObservers(*this, *iface_, iface_->GetCompleteCallback());
-    AddWork(std::make_shared<InitializeTransferWork>(iface_, session_, deferred_));
-    AddWork(deferred_);
+    // The children hold the session and the slot from here on.
+    const std::shared_ptr<HttpSession> session = iface_->GetBehavior()->httpSessionFactory->Create();
+    auto deferred = std::make_shared<DeferredWork>();
+    AddWork(std::make_shared<InitializeTransferWork>(iface_, session, deferred));
+    AddWork(deferred);
     AddWork(std::make_shared<AllowExecuteWork>(iface_));
 }
 

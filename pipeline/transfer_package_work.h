@@ -10,7 +10,6 @@
 
 namespace qelt {
 
-class DeferredWork;
 class HttpSession;
 
 // The root of a transfer's work tree; its completion is the transfer's.
@@ -26,13 +25,6 @@ public:
     explicit TransferPackageWork(std::shared_ptr<TransferWorkInterface> iface);
 
     void Describe(ptree& out) const override;
-
-    const std::shared_ptr<DeferredWork>& Deferred() const { return deferred_; }
-    const std::shared_ptr<HttpSession>& Session() const { return session_; }
-
-private:
-    std::shared_ptr<HttpSession> session_;
-    std::shared_ptr<DeferredWork> deferred_;
 };
 
 // Every file of the package: the run files first, one after another, then all the others at once.

@@ -9,6 +9,7 @@
 #include "manifest/node_manifest.h"
 #include "pipeline/transfer_single_chunk_work.h"
 #include "selection/node_statistics.h"
+#include "selection/transfer_optimizer.h"
 #include "tests/pipeline/pipeline_fixture.h"
 
 namespace qelt::test {
@@ -203,6 +204,29 @@ TEST_F(ChunkRequestTest, HostNoUrlCanHoldIsAFailedAttemptOfThatNode) {
     auto mixed = Request(1, 1, {"127.0.0.1:abc", HostOf(*mirrors[0])});
     const WorkStatus served = mixed->Run();
     EXPECT_EQ(served.result, WorkResult::Success) << Describe(served);
+}
+
+// An optimizer that returns without choosing a node: the request cannot be made, and no node can be blamed.
+class UndecidedOptimizer : public TransferOptimizer {
+public:
+    using TransferOptimizer::TransferOptimizer;
+    void GetNode(OptimizedRequestParams&) override {}
+
+protected:
+    void RecordResult(const OptimizedRequestParams&, const HttpTransferStatusData&) override {}
+};
+
+TEST_F(ChunkRequestTest, NoNodeChosenIsAFatalInternalError) {
+    auto work = Request(1, 4);
+    UndecidedOptimizer undecided(settings);
+    iface->GetBehavior()->transferOptimizer = &undecided;
+    const WorkStatus status = work->Run();
+    EXPECT_EQ(status.result, WorkResult::FatalError);
+    auto data = std::dynamic_pointer_cast<TransferExceptionData>(status.data);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->ToTransferError(), TransferError::InternalError);
+    EXPECT_THROW(data->Rethrow(), std::invalid_argument) << "ToUrl's complaint about the missing node";
+    EXPECT_EQ(ChunkRequestCount(), 0u);
 }
 
 }  // namespace
