@@ -136,16 +136,12 @@ TransferStatus StandardTransfer::Restore() {
 
 TransferStatus StandardTransfer::Update() {
     return Guarded([this](Lock& lock) {
-        // The status first: building it counts the active time since the previous poll.
-        TransferStatus status = GetStatus(lock);
+        // Decided on the active time counted up to the previous poll, before this poll's status adds the time
+        // since then; that time is reported by the next period.
         const std::uint64_t intervalMs =
             static_cast<std::uint64_t>(NonNegative(data_->behavior.settings.periodicEventInterval)) * 1000;
-        if (data_->status->ActiveSinceMark() <= intervalMs) return status;
-        std::unique_ptr<TransferEvent> event =
-            std::make_unique<TransferPeriodicEvent>(*workInterface_, *data_->status);
-        lock.unlock();
-        event->Fire();
-        return status;
+        if (data_->status->ActiveSinceMark() <= intervalMs) return GetStatus(lock);
+        return FinishWithEvent(lock, std::make_unique<TransferPeriodicEvent>(*workInterface_, *data_->status));
     });
 }
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "tests/transfer/transfer_fixture.h"
+#include "transfer/transfer_status_impl.h"
 
 namespace qelt::test {
 namespace {
@@ -273,7 +274,13 @@ TEST_F(StandardTransferTest, PeriodicEventFollowsActiveTimeAtTheStatusPolls) {
         transfer->Update();  // exactly the interval: not more
         nowMs += 1500;
         transfer->Update();
-        transfer->Update();  // the mark moved with the event
+        const auto counters =
+            std::dynamic_pointer_cast<TransferStatusImpl>(transfer->GetWorkInterface()->GetProgressUpdater());
+        ASSERT_TRUE(counters);
+        EXPECT_EQ(counters->ActiveSinceMark(), 301500u) << "decided on the time counted before this poll";
+        transfer->Update();
+        EXPECT_EQ(counters->ActiveSinceMark(), 0u) << "the event took the delta";
+        transfer->Update();
         ASSERT_TRUE(WaitUntil([&] { return TransferBodies().size() == 2; }));
         EXPECT_EQ(TransferBodies()[1], State("active", "5000", "301.5"));
         transfer->Pause();

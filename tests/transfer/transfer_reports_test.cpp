@@ -93,6 +93,7 @@ TEST_F(TransferReportsTest, InconsistentReportsFailWithTheirMessages) {
         std::function<void(TransferWorkInterface&)> report;
         TransferError error;
         std::string message;
+        TransferState state = TransferState::Initializing;
     };
     const auto package = std::make_shared<PackageStatusData>(ReadPackage(TwoFiles()));
     const auto nodes = std::make_shared<NodeListStatusData>(ReadNodeList({"127.0.0.1:1"}));
@@ -129,6 +130,18 @@ TEST_F(TransferReportsTest, InconsistentReportsFailWithTheirMessages) {
          },
          TransferError::InternalError, "Transfer::OnInitialize called but nodelist is missing"},
         {[&](TransferWorkInterface& i) {
+             i.GetInitializeCallback()->OnWorkComplete(work_, WorkStatus(WorkResult::Success));
+         },
+         TransferError::InternalError, "Transfer::OnInitialize called but package is missing"},
+        {[&](TransferWorkInterface& i) {
+             i.GetPackageCallback()->OnWorkComplete(work_, WorkStatus(WorkResult::Success, package));
+             i.GetNodeListCallback()->OnWorkComplete(work_, WorkStatus(WorkResult::Success, nodes));
+             i.GetInitializeCallback()->OnWorkComplete(work_, WorkStatus(WorkResult::Success));
+             i.GetPackageCallback()->OnWorkComplete(work_, WorkStatus(WorkResult::Success, package));
+         },
+         TransferError::InternalError, "Transfer::OnPackageAcquire called but transfer is not initializing",
+         TransferState::Initialized},
+        {[&](TransferWorkInterface& i) {
              i.GetRetryableErrorCallback()->OnWorkflowRetryableError(
                  otherWorkflow, work_, FatalStatus(TransferError::ConnectionError, "x"));
          },
@@ -143,7 +156,7 @@ TEST_F(TransferReportsTest, InconsistentReportsFailWithTheirMessages) {
         const TransferStatus status = transfer->Update();
         EXPECT_EQ(status.error, cases[i].error) << cases[i].message;
         EXPECT_FALSE(status.errorRetryable) << cases[i].message;
-        EXPECT_EQ(status.state, TransferState::Initializing) << cases[i].message;
+        EXPECT_EQ(status.state, cases[i].state) << cases[i].message;
     }
     Drain();
     EXPECT_EQ(CountOf("numFatalErrors"), cases.size());
