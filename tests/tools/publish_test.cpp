@@ -221,6 +221,23 @@ TEST_F(PublishTest, AFolderLeftByAFailedRunIsReplaced) {
     EXPECT_TRUE(CheckMirror(root_).Healthy());
 }
 
+TEST_F(PublishTest, AnInterruptedRunLeavesTheRootAsItWas) {
+    Publish(Options("1"));
+    const auto before = Snapshot(root_);
+    // Large enough (and slow enough with SHA-256) that the threads are still at work when the first report comes.
+    fs::resize_file(source_ / "data/exact.bin", 64 << 20);
+    PublishOptions options = Options("2");
+    options.link = true;
+    options.metalink = true;
+    const auto interrupt = [](std::uint64_t, std::uint64_t) { throw PublishInterrupted("interrupted"); };
+    EXPECT_THROW(Publish(options, interrupt), PublishInterrupted);
+    // The same names and contents; a folder's date moves with the staging folder made and removed in it.
+    const auto after = Snapshot(root_);
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [name, entry] : after)
+        EXPECT_EQ(entry.first, before.at(name).first) << name;
+}
+
 TEST_F(PublishTest, LinkedFilesAreTheSourceFiles) {
     PublishOptions options = Options("1");
     options.link = true;

@@ -5,50 +5,12 @@
 #include <optional>
 
 #include "app/launch_options.h"
+#include "tools/argument_reader.h"
 
 namespace qelt::fetch {
 namespace {
 
-// Walks the arguments; an option's value is either glued on with "=" or the next argument.
-class ArgumentReader {
-public:
-    explicit ArgumentReader(const std::vector<std::string>& arguments) : arguments_(arguments) {}
-
-    bool Next() {
-        if (index_ >= arguments_.size()) return false;
-        const std::string& argument = arguments_[index_++];
-        inlineValue_.reset();
-        name_ = argument;
-        if (const auto equals = argument.find('='); argument.starts_with("--") && equals != std::string::npos) {
-            name_ = argument.substr(0, equals);
-            inlineValue_ = argument.substr(equals + 1);
-        }
-        return true;
-    }
-
-    const std::string& Name() const { return name_; }
-
-    std::string Value() {
-        if (inlineValue_) return *inlineValue_;
-        if (index_ >= arguments_.size()) throw UsageError("The option " + name_ + " needs a value.");
-        return arguments_[index_++];
-    }
-
-    void NoValue() const {
-        if (inlineValue_) throw UsageError("The option " + name_ + " takes no value.");
-    }
-
-private:
-    const std::vector<std::string>& arguments_;
-    std::size_t index_ = 0;
-    std::string name_;
-    std::optional<std::string> inlineValue_;
-};
-
-void SetOnce(std::optional<std::string>& slot, const std::string& option, std::string value) {
-    if (slot) throw UsageError("The option " + option + " is given twice.");
-    slot = std::move(value);
-}
+using ArgumentReader = tools::ArgumentReader<UsageError>;
 
 std::string Required(const std::optional<std::string>& value, const std::string& option) {
     if (!value) throw UsageError("The option " + option + " is missing.");
@@ -132,23 +94,23 @@ FetchOptions ParseCommandLine(const std::vector<std::string>& arguments) {
             reader.NoValue();
             options.help = true;
         } else if (option == "--host") {
-            SetOnce(host, option, reader.Value());
+            reader.ValueOnce(host);
         } else if (option == "--partner") {
-            SetOnce(partner, option, reader.Value());
+            reader.ValueOnce(partner);
         } else if (option == "--package") {
-            SetOnce(package, option, reader.Value());
+            reader.ValueOnce(package);
         } else if (option == "--version") {
-            SetOnce(version, option, reader.Value());
+            reader.ValueOnce(version);
         } else if (option == "--dest") {
-            SetOnce(dest, option, reader.Value());
+            reader.ValueOnce(dest);
         } else if (option == "--log") {
-            SetOnce(log, option, reader.Value());
+            reader.ValueOnce(log);
         } else if (option == "--analytics-host") {
-            SetOnce(analytics, option, reader.Value());
+            reader.ValueOnce(analytics);
         } else if (option == "--retries") {
-            SetOnce(retries, option, reader.Value());
+            reader.ValueOnce(retries);
         } else if (option == "--retry-delay") {
-            SetOnce(delay, option, reader.Value());
+            reader.ValueOnce(delay);
         } else if (option.starts_with("-")) {
             throw UsageError("Unknown option " + option + ".");
         } else {

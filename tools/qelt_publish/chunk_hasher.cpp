@@ -57,10 +57,21 @@ public:
         {
             std::unique_lock lock(mutex_);
             while (stopped_ < threads) {
-                if (settings_.progress) {
+                if (settings_.progress && !stop_.load()) {
                     lock.unlock();
-                    settings_.progress(done_.load(), total_);
+                    std::exception_ptr thrown;
+                    try {
+                        settings_.progress(done_.load(), total_);
+                    } catch (...) {
+                        thrown = std::current_exception();
+                    }
                     lock.lock();
+                    // A caller that gives up (its user interrupted the run) is answered once every worker has
+                    // stopped: a thread still running when the exception leaves would end the process.
+                    if (thrown) {
+                        if (!failure_) failure_ = thrown;
+                        stop_ = true;
+                    }
                 }
                 finished_.wait_for(lock, std::chrono::milliseconds(100), [&] { return stopped_ == threads; });
             }

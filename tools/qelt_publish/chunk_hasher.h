@@ -27,7 +27,8 @@ struct FileChecksums {
 struct HashSettings {
     bool sha256 = false;
     unsigned threads = 0;  // 0: one per processor
-    // Called on the calling thread about every 100 ms with the bytes read so far and the total; may be empty.
+    // Called on the calling thread about every 100 ms with the bytes read so far and the total; may be empty. An
+    // exception it throws stops the workers and leaves HashFiles once they have ended.
     std::function<void(std::uint64_t done, std::uint64_t total)> progress;
 };
 

@@ -2,56 +2,13 @@
 
 #include <optional>
 
+#include "tools/argument_reader.h"
 #include "tools/qelt_publish/publish_error.h"
 
 namespace qelt::publish {
 namespace {
 
-// Walks the arguments; an option's value is either glued on with "=" or the next argument.
-class ArgumentReader {
-public:
-    explicit ArgumentReader(const std::vector<std::string>& arguments) : arguments_(arguments) {}
-
-    bool Next() {
-        if (index_ >= arguments_.size()) return false;
-        const std::string& argument = arguments_[index_++];
-        inlineValue_.reset();
-        name_ = argument;
-        if (argument.starts_with("--") && !optionsEnded_) {
-            if (const auto equals = argument.find('='); equals != std::string::npos) {
-                name_ = argument.substr(0, equals);
-                inlineValue_ = argument.substr(equals + 1);
-            }
-        }
-        return true;
-    }
-
-    bool IsOption() const { return !optionsEnded_ && name_.size() > 1 && name_.front() == '-'; }
-    void EndOptions() { optionsEnded_ = true; }
-    const std::string& Name() const { return name_; }
-
-    std::string Value() {
-        if (inlineValue_) return *inlineValue_;
-        if (index_ >= arguments_.size()) throw UsageError("The option " + name_ + " needs a value.");
-        return arguments_[index_++];
-    }
-
-    void NoValue() const {
-        if (inlineValue_) throw UsageError("The option " + name_ + " takes no value.");
-    }
-
-private:
-    const std::vector<std::string>& arguments_;
-    std::size_t index_ = 0;
-    std::string name_;
-    std::optional<std::string> inlineValue_;
-    bool optionsEnded_ = false;
-};
-
-void SetOnce(std::optional<std::string>& slot, const std::string& option, std::string value) {
-    if (slot) throw UsageError("The option " + option + " is given twice.");
-    slot = std::move(value);
-}
+using ArgumentReader = tools::ArgumentReader<UsageError>;
 
 void SetFlag(bool& flag, const std::string& option) {
     if (flag) throw UsageError("The option " + option + " is given twice.");
@@ -82,23 +39,23 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (option == "--help" || option == "-h") {
             help = true;
         } else if (option == "--out") {
-            SetOnce(out, option, reader.Value());
+            reader.ValueOnce(out);
         } else if (option == "--partner") {
-            SetOnce(partner, option, reader.Value());
+            reader.ValueOnce(partner);
         } else if (option == "--package") {
-            SetOnce(package, option, reader.Value());
+            reader.ValueOnce(package);
         } else if (option == "--version") {
-            SetOnce(version, option, reader.Value());
+            reader.ValueOnce(version);
         } else if (option == "--name") {
-            SetOnce(name, option, reader.Value());
+            reader.ValueOnce(name);
         } else if (option == "--run") {
-            SetOnce(run, option, reader.Value());
+            reader.ValueOnce(run);
         } else if (option == "--chunk-size") {
-            SetOnce(chunkSize, option, reader.Value());
+            reader.ValueOnce(chunkSize);
         } else if (option == "--node") {
             nodes.push_back(reader.Value());
         } else if (option == "--check") {
-            SetOnce(check, option, reader.Value());
+            reader.ValueOnce(check);
         } else if (option == "--current") {
             reader.NoValue();
             SetFlag(options.current, option);

@@ -58,9 +58,6 @@ void WriteNewFile(const std::filesystem::path& path, const std::string& text);
 // costs far less than one per file. Throws PublishError.
 void SyncFileSystemOf(const std::filesystem::path& path);
 
-// Whether the standard error stream is a terminal (progress is only drawn there).
-bool IsStandardErrorTerminal();
-
 // The system's text for an error number.
 std::string SystemErrorText(int error);
 

@@ -1,10 +1,12 @@
 // qelt-publish: turns a folder into a package version on a mirror root, or checks a mirror root.
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "app/posix_interrupt_watcher.h"
 #include "tools/qelt_publish/command_line.h"
 #include "tools/qelt_publish/mirror_check.h"
 #include "tools/qelt_publish/progress.h"
@@ -16,9 +18,17 @@ namespace {
 using namespace qelt::publish;
 
 int RunPublish(const PublishOptions& options) {
+    // Ctrl-C while the files are copied is answered by removing what was staged: killed outright, the run would
+    // leave a hidden copy of the package in the mirror root. Made before the copying threads, which inherit its
+    // signal mask.
+    std::atomic<bool> interrupted{false};
+    qelt::PosixInterruptWatcher watcher;
+    watcher.Enable([&] { interrupted = true; });
     TerminalProgress progress(options.link ? "hashing" : "copying");
-    const PublishResult result =
-        Publish(options, [&](std::uint64_t done, std::uint64_t total) { progress.Update(done, total); });
+    const PublishResult result = Publish(options, [&](std::uint64_t done, std::uint64_t total) {
+        if (interrupted) throw PublishInterrupted("Interrupted; the mirror root is left as it was.");
+        progress.Update(done, total);
+    });
     progress.Clear();
     for (const std::string& folder : result.emptyFolders)
         std::fprintf(stderr,

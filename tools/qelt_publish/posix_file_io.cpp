@@ -107,8 +107,4 @@ void SyncFileSystemOf(const std::filesystem::path& path) {
     if (result != 0) Fail("write", path, error);
 }
 
-bool IsStandardErrorTerminal() {
-    return ::isatty(STDERR_FILENO) == 1;
-}
-
 }  // namespace qelt::publish

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "tools/qelt_publish/file_io.h"
+#include "app/posix_terminal.h"
 
 namespace qelt::publish {
 namespace {
@@ -12,7 +12,7 @@ constexpr auto kQuietStart = std::chrono::milliseconds(300);
 }  // namespace
 
 TerminalProgress::TerminalProgress(std::string label)
-    : label_(std::move(label)), enabled_(IsStandardErrorTerminal()), start_(std::chrono::steady_clock::now()) {}
+    : label_(std::move(label)), enabled_(StandardErrorIsTerminal()), start_(std::chrono::steady_clock::now()) {}
 
 TerminalProgress::~TerminalProgress() {
     Clear();

@@ -18,4 +18,10 @@ public:
     using PublishError::PublishError;
 };
 
+// The user stopped the run (Ctrl-C) before anything was put in place.
+class PublishInterrupted : public PublishError {
+public:
+    using PublishError::PublishError;
+};
+
 }  // namespace qelt::publish

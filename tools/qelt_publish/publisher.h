@@ -20,7 +20,8 @@ struct PublishResult {
     std::vector<std::string> emptyFolders;  // folders of the source left out, having no files
 };
 
-// Where the long part of a run (reading and checksumming the files) has got to; called on the calling thread.
+// Where the long part of a run (reading and checksumming the files) has got to; called on the calling thread. An
+// exception it throws (the user interrupted) ends the run like a failure: nothing is published.
 using PublishProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // Publishes the folder as one version of a package under the mirror root:
