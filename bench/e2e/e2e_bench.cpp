@@ -82,6 +82,7 @@ struct Served {
 struct Sample {
     ProgramUsage usage;
     Served served;
+    double nginxCpuSeconds = 0;
 };
 
 // One line of the table: one program in one phase, every run of it.
@@ -234,6 +235,7 @@ private:
     Sample Measure(const std::string& phase, const std::string& program, double packageGiB,
                    const std::vector<std::string>& arguments, const fs::path& source, const fs::path& dest);
     Served ServedSince(std::size_t logBefore) const;
+    double NginxCpuSeconds() const { return ChildrenCpuSeconds(nginx_.Folder() / "nginx.pid"); }
 
     void Fresh();
     void Recheck();
@@ -471,8 +473,8 @@ const Row* FindRow(const std::vector<Row>& rows, const std::string& phase, const
 
 void E2eBench::PrintTable() const {
     std::printf(
-        "\n| phase | program | seconds | min-max | CPU s | CPU s/GiB | peak RSS MiB | peak anon MiB | "
-        "requests | MiB sent | wall vs aria2c |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
+        "\n| phase | program | seconds | min-max | CPU s | CPU s/GiB | nginx CPU s | peak RSS MiB | peak anon MiB "
+        "| requests | MiB sent | wall vs aria2c |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const auto& row : rows_) {
         double low = row.samples[0].usage.seconds, high = low;
         for (const auto& sample : row.samples) {
@@ -484,12 +486,13 @@ void E2eBench::PrintTable() const {
         const double requests =
             MedianOf(row, [](const Sample& s) { return static_cast<double>(s.served.requests); });
         const double sent = MedianOf(row, [](const Sample& s) { return static_cast<double>(s.served.bytes); });
+        const double nginxCpu = MedianOf(row, [](const Sample& s) { return s.nginxCpuSeconds; });
         char versus[16] = "-";
         const Row* aria2 = FindRow(rows_, row.phase, "aria2c");
         if (aria2 && aria2 != &row) std::snprintf(versus, sizeof versus, "%.2fx", Seconds(row) / Seconds(*aria2));
-        std::printf("| %s | %s | %.3f | %.3f-%.3f | %.2f | %.2f | %.0f | %.1f | %.0f | %.1f | %s |\n",
+        std::printf("| %s | %s | %.3f | %.3f-%.3f | %.2f | %.2f | %.2f | %.0f | %.1f | %.0f | %.1f | %s |\n",
                     row.phase.c_str(), row.program.c_str(), Seconds(row), low, high, Cpu(row),
-                    Cpu(row) / row.packageGiB, rss, AnonMiB(row), requests, sent / (1 << 20), versus);
+                    Cpu(row) / row.packageGiB, nginxCpu, rss, AnonMiB(row), requests, sent / (1 << 20), versus);
     }
     if (const Row* throttled = FindRow(rows_, "throttled", "qelt-fetch")) {
         const double slow =

@@ -6,10 +6,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "bench/e2e/program_run.h"
 
@@ -38,12 +40,19 @@ long StatusKiB(pid_t pid, const std::string& field) {
     return 0;
 }
 
+std::vector<pid_t> Children(pid_t pid) {
+    const std::string task = std::to_string(pid);
+    std::ifstream list("/proc/" + task + "/task/" + task + "/children");
+    std::vector<pid_t> children;
+    for (pid_t child = 0; list >> child;)
+        children.push_back(child);
+    return children;
+}
+
 // The first child of `pid`, 0 while it has none.
 pid_t FirstChild(pid_t pid) {
-    const std::string task = std::to_string(pid);
-    std::ifstream children("/proc/" + task + "/task/" + task + "/children");
-    pid_t child = 0;
-    return children >> child ? child : 0;
+    const auto children = Children(pid);
+    return children.empty() ? 0 : children.front();
 }
 
 std::string ReadTail(const fs::path& path, std::size_t limit) {
@@ -55,6 +64,29 @@ std::string ReadTail(const fs::path& path, std::size_t limit) {
 }
 
 }  // namespace
+
+double ChildrenCpuSeconds(const fs::path& pidFile) {
+    std::ifstream file(pidFile);
+    pid_t parent = 0;
+    if (!(file >> parent)) return 0;
+    double seconds = 0;
+    for (const pid_t child : Children(parent)) {
+        std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // The name in parentheses may hold spaces; utime and stime are the 12th and 13th fields after it.
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(line.substr(close + 2));
+        std::string field;
+        for (int i = 0; i < 11; ++i)
+            fields >> field;
+        double user = 0, system = 0;
+        fields >> user >> system;
+        seconds += (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return seconds;
+}
 
 void CatchInterrupts() {
     struct sigaction action {};

@@ -29,6 +29,9 @@ struct ProgramRun {
 ProgramRun RunMeasured(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
                        const std::filesystem::path& scratch);
 
+// CPU seconds used so far by the running children of the process whose id `pidFile` holds (nginx's workers).
+double ChildrenCpuSeconds(const std::filesystem::path& pidFile);
+
 // Catches SIGINT and SIGTERM from now on, so that the benchmark can stop its program and nginx and clean up.
 void CatchInterrupts();
 bool Interrupted();
