@@ -10,13 +10,15 @@ namespace qelt {
 namespace {
 
 // Appends a leaf without interpreting the key as a path, so a key may hold any character.
-void AddLeaf(ptree& node, const std::string& key, std::string value) {
-    node.push_back(ptree::value_type(key, ptree(std::move(value))));
+void AddLeaf(ptree& node, const std::string& key, const std::string& value) {
+    node.push_back(ptree::value_type(key, ptree(value)));
 }
 
-void AddObject(ptree& node, const std::string& key, ptree child) {
+// Takes `child`'s content, leaving it empty. Swapped in rather than moved: this Boost's ptree has no move
+// constructor, so a move would copy the whole subtree.
+void AddObject(ptree& node, const std::string& key, ptree& child) {
     if (child.empty()) child.data() = kJsonEmptyObject;
-    node.push_back(ptree::value_type(key, std::move(child)));
+    node.push_back(ptree::value_type(key, ptree()))->second.swap(child);
 }
 
 }  // namespace
@@ -30,10 +32,10 @@ void EventAnalyticsRequest::Serialize(ptree& node) const {
     AddLeaf(node, "vid", versionId_);
     ptree metrics;
     WriteMetrics(metrics);
-    AddObject(node, "metrics", std::move(metrics));
+    AddObject(node, "metrics", metrics);
     ptree dimensions;
     WriteDimensions(dimensions);
-    AddObject(node, "dimensions", std::move(dimensions));
+    AddObject(node, "dimensions", dimensions);
 }
 
 SimpleEventAnalyticsRequest::SimpleEventAnalyticsRequest(const TransferParams& params, std::string counter)

@@ -5,7 +5,7 @@
 #include <boost/locale/gnu_gettext.hpp>
 #include <boost/locale/info.hpp>
 #include <boost/locale/message.hpp>
-#include <boost/locale/util.hpp>
+#include <cstdlib>
 #include <iomanip>
 #include <optional>
 #include <sstream>
@@ -55,6 +55,18 @@ std::string WithUtf8Encoding(const std::string& name) {
     const auto base = name.substr(0, variant);
     const auto language = base.substr(0, base.find('.'));
     return language + ".UTF-8" + (variant == std::string::npos ? std::string() : name.substr(variant));
+}
+
+// The locale the user chose for messages, looked up as a POSIX program does: LC_ALL, then LC_MESSAGES, then
+// LANG, the first that is set and non-empty; none means the untranslated "C" locale. (Boost.Locale's own
+// lookup reads the character-type setting instead, so a user with English messages and a German character type
+// would see German.)
+std::string UserMessagesLocale() {
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value) return value;
+    }
+    return "C";
 }
 
 }  // namespace
@@ -126,9 +138,9 @@ std::string BoostLocale::FormatDuration(std::int32_t hours, std::int32_t minutes
     return text.str(locale_);
 }
 
-void BoostLocale::Adopt(std::string code, std::locale locale) {
+void BoostLocale::Adopt(std::string code, const std::locale& locale) {
     language_ = std::move(code);
-    locale_ = std::move(locale);
+    locale_ = locale;
 }
 
 CustomBoostLocale::CustomBoostLocale(const MessageCatalog& catalog, const std::string& code)
@@ -141,8 +153,7 @@ void CustomBoostLocale::SetLanguage(const std::string& code) {
     std::locale locale = std::locale::classic();
     try {
         boost::locale::generator generator;
-        locale =
-            generator.generate(WithUtf8Encoding(code.empty() ? boost::locale::util::get_system_locale() : code));
+        locale = generator.generate(WithUtf8Encoding(code.empty() ? UserMessagesLocale() : code));
         const auto& info = std::use_facet<boost::locale::info>(locale);
         gettext::messages_info messages;
         messages.language = info.language();
@@ -160,7 +171,7 @@ void CustomBoostLocale::SetLanguage(const std::string& code) {
     } catch (const std::exception&) {
         // A locale Boost.Locale cannot generate or a catalog it cannot read: the English identifiers are shown.
     }
-    Adopt(code, std::move(locale));
+    Adopt(code, locale);
 }
 
 }  // namespace qelt

@@ -60,7 +60,7 @@ protected:
     const std::string& GetDomain() const { return domain_; }
     const std::string& GetPath() const { return path_; }
     // Makes `locale` (with its message facet, if any) the current one for the language `code`.
-    void Adopt(std::string code, std::locale locale);
+    void Adopt(std::string code, const std::locale& locale);
 
 private:
     std::string domain_;
@@ -75,9 +75,10 @@ public:
     CustomBoostLocale(const MessageCatalog& catalog, const std::string& code);
 
     // Generates the locale of `code` (language, optionally "_" country and "@" variant; the empty code takes the
-    // user's system locale) and loads its catalog, trying language_COUNTRY@variant, language@variant,
-    // language_COUNTRY and language in that order. Texts are always UTF-8: an encoding in `code` is replaced.
-    // A language without a catalog shows the English identifiers. Never throws.
+    // user's locale for messages: LC_ALL, else LC_MESSAGES, else LANG, else "C") and loads its catalog, trying
+    // language_COUNTRY@variant, language@variant, language_COUNTRY and language in that order. Texts are always
+    // UTF-8: an encoding in `code` is replaced. A language without a catalog shows the English identifiers. Never
+    // throws.
     void SetLanguage(const std::string& code) override;
 
 private:

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -50,7 +51,10 @@ public:
         return posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
                posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
                posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0 &&
-               posix_spawn_file_actions_addchdir_np(&actions_, workingFolder.c_str()) == 0;
+               posix_spawn_file_actions_addchdir_np(&actions_, workingFolder.c_str()) == 0 &&
+               // Only the standard streams pass on: a socket, pipe or file that some library of this process
+               // opened without close-on-exec would otherwise stay open in the program, for as long as it runs.
+               posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1) == 0;
     }
 
     const posix_spawn_file_actions_t* Actions() const { return &actions_; }
@@ -81,6 +85,7 @@ bool PosixProcess::Launch(bool wait, const std::string& arguments, const std::st
         std::vector<std::string> argv = SplitArgumentString(arguments);
         argv.insert(argv.begin(), program);
         std::vector<char*> pointers;
+        pointers.reserve(argv.size() + 1);
         for (auto& argument : argv)
             pointers.push_back(argument.data());
         pointers.push_back(nullptr);

@@ -8,8 +8,8 @@ namespace qelt {
 
 // Starts a program with posix_spawn. The argument string is split with the Windows rules (SplitArgumentString),
 // so the program gets the same arguments as on Windows, argument 0 being the program's path. There is no
-// elevation on this platform. The program inherits the environment and the standard streams, with an empty
-// signal mask and SIGPIPE at its default.
+// elevation on this platform. The program inherits the environment and the standard streams (and no other
+// descriptor), with an empty signal mask and SIGPIPE at its default.
 class PosixProcess : public SimpleProcess {
 public:
     explicit PosixProcess(std::string path);

@@ -12,7 +12,7 @@ StoredTransfer::~StoredTransfer() {
 
 TransferStatus StoredTransfer::Start(const std::string& destPath) {
     return Guarded([&](Lock& lock) {
-        const TransferStatus status = DoStart(lock, destPath);
+        TransferStatus status = DoStart(lock, destPath);
         if (!EmittedEvent(lock)) return status;
         // Saved under the lock again, so that a Cancel that came in between, and has found no record to remove,
         // is not followed by a record of a cancelled transfer.
@@ -29,7 +29,7 @@ TransferStatus StoredTransfer::Start(const std::string& destPath) {
 
 TransferStatus StoredTransfer::Cancel(bool discardFiles) {
     return Guarded([&](Lock& lock) {
-        const TransferStatus status = DoCancel(lock, discardFiles);
+        TransferStatus status = DoCancel(lock, discardFiles);
         if (status.state != TransferState::Suspended || status.error != TransferError::None)
             store_->Remove(status.transferId);
         return status;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -111,6 +113,21 @@ TEST_F(ProcessTest, WithoutWaitingTheProgramStillRuns) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(fs::exists(record_));
     EXPECT_EQ(ReadRecord(record_).back(), "x");
+}
+
+TEST_F(ProcessTest, TheProgramInheritsOnlyTheStandardStreams) {
+    int leaky[2];
+    ASSERT_EQ(pipe(leaky), 0) << "a pipe opened without close-on-exec, as a library might";
+    const fs::path descriptors = dir_ / "descriptors";
+    test::EnvironmentGuard guard("QELT_PROBE_DESCRIPTORS", descriptors.string());
+    const bool launched = PosixProcess(QELT_LAUNCH_PROBE).Launch(true, "", "");
+    close(leaky[0]);
+    close(leaky[1]);
+    ASSERT_TRUE(launched);
+    std::ifstream in(descriptors);
+    ASSERT_TRUE(in.is_open());
+    const std::string inherited((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(inherited, "") << "descriptors open in the started program";
 }
 
 TEST_F(ProcessTest, AProgramThatCannotStartGivesFalse) {

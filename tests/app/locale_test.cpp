@@ -88,6 +88,23 @@ TEST_F(LocaleTest, EmptyCodeFollowsTheSystemLocaleAndKeepsTheLanguageEmpty) {
     EXPECT_EQ(locale.TranslateWith(kErrorCaptionMessage, "Vellamor"), "Vellamor-Downloader – Fehler");
 }
 
+TEST_F(LocaleTest, EmptyCodeTakesTheMessagesSettingInThePosixOrder) {
+    // An empty variable counts as unset; the character type must not choose the language of messages.
+    test::EnvironmentGuard all("LC_ALL", "");
+    test::EnvironmentGuard type("LC_CTYPE", "fr_FR.UTF-8");
+    test::EnvironmentGuard lang("LANG", "it_IT.UTF-8");
+    {
+        test::EnvironmentGuard messages("LC_MESSAGES", "de_DE.UTF-8");
+        EXPECT_EQ(In("").Translate("1 hour remaining"), "Noch 1 Stunde");
+        test::EnvironmentGuard overriding("LC_ALL", "nl_NL.UTF-8");
+        EXPECT_EQ(In("").Translate("1 hour remaining"), "Nog 1 uur");
+    }
+    test::EnvironmentGuard noMessages("LC_MESSAGES", "");
+    EXPECT_EQ(In("").Translate("1 hour remaining"), "Tempo rimanente: 1 ora");
+    test::EnvironmentGuard noLang("LANG", "");
+    EXPECT_EQ(In("").Translate("1 hour remaining"), "1 hour remaining");
+}
+
 TEST_F(LocaleTest, SystemLocaleInAnotherCharacterSetStillReadsTheUtf8Catalog) {
     test::EnvironmentGuard latin("LC_ALL", "fr_FR.ISO-8859-1");
     EXPECT_EQ(In("").Translate(kWindowTitleMessage), "Téléchargeur {1}");
