@@ -354,11 +354,14 @@ Sample E2eBench::Measure(const std::string& phase, const std::string& program, d
                          const std::vector<std::string>& arguments, const fs::path& source, const fs::path& dest) {
     RunChild({"sync"});
     const std::size_t logBefore = nginx_.AccessLog().size();
+    const double nginxBefore = NginxCpuSeconds();
     const ProgramRun run = RunMeasured(arguments, environment_, scratch_);
     if (Interrupted()) throw BenchFailure("interrupted");
     Require(run.exitCode == 0,
             phase + ", " + program + ": exit status " + std::to_string(run.exitCode) + "\n" + run.err);
-    Sample sample{run.usage, ServedSince(logBefore)};
+    // After the log has settled, so that the last responses' sending counts too.
+    Sample sample{run.usage, ServedSince(logBefore), 0};
+    sample.nginxCpuSeconds = NginxCpuSeconds() - nginxBefore;
     const std::string difference = CompareFolders(source, dest);
     Require(difference.empty(), phase + ", " + program + ": " + difference);
     RowOf(phase, program, packageGiB).samples.push_back(sample);
