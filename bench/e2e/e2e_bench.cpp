@@ -47,6 +47,8 @@ constexpr double kGiB = 1 << 30;
 constexpr char kPartner[] = "bench-partner";
 constexpr char kThrottledPartner[] = "bench-throttled";
 constexpr char kPackage[] = "bench-package";
+// Manifests are kept per package, not per partner: the throttled partner's copy needs its own package id.
+constexpr char kThrottledPackage[] = "bench-throttled-package";
 constexpr char kSmallPackage[] = "bench-small";
 constexpr char kBigPackage[] = "bench-big";
 constexpr char kVersion[] = "1";
@@ -289,8 +291,8 @@ void E2eBench::Prepare() {
     }
     if (Wants("throttled")) {
         // The same files under a partner whose node list has the throttled port in place of the fourth mirror.
-        Publish(Source(), kThrottledPartner, kPackage, ThrottledMirrors(), "1M");
-        WriteMetalink("throttled", Source(), kThrottledPartner, kPackage, ThrottledMirrors(), 1 << 20);
+        Publish(Source(), kThrottledPartner, kThrottledPackage, ThrottledMirrors(), "1M");
+        WriteMetalink("throttled", Source(), kThrottledPartner, kThrottledPackage, ThrottledMirrors(), 1 << 20);
     }
     if (Wants("small")) {
         Publish(options_.work / "small", kPartner, kSmallPackage, HealthyMirrors(), "1M");
@@ -425,8 +427,9 @@ void E2eBench::Throttled() {
             Dest("aria2c-throttled"));
     fs::remove_all(Dest("aria2c-throttled"));
     FreshFolder(Dest("qelt-throttled"));
-    Measure("throttled", "qelt-fetch", gib, QeltFetch(kThrottledPartner, kPackage, Dest("qelt-throttled")),
-            Source(), Dest("qelt-throttled"));
+    Measure("throttled", "qelt-fetch", gib,
+            QeltFetch(kThrottledPartner, kThrottledPackage, Dest("qelt-throttled")), Source(),
+            Dest("qelt-throttled"));
     fs::remove_all(Dest("qelt-throttled"));
 }
 
