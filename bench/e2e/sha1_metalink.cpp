@@ -42,6 +42,7 @@ void WriteSha1Metalink(const std::filesystem::path& path, const std::vector<Meta
             out << "    <url>" << url << "</url>\n";
         out << "  </file>\n";
     }
+    out << "</metalink>\n";
     if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
