@@ -14,9 +14,11 @@
 #include "app/locale.h"
 #include "app/transfer_service.h"
 #include "resources/deployment.h"
-#include "tests/pipeline/pipeline_fixture.h"
 #include "tests/support/environment_guard.h"
 #include "tests/support/recording_dialog_view.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_package.h"
+#include "tests/support/test_transfer.h"
 
 namespace qelt::test {
 namespace {

@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "tests/app/recording_monitor_callback.h"
-#include "tests/pipeline/pipeline_fixture.h"
 #include "tests/support/environment_guard.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_http_server.h"
+#include "tests/support/test_package.h"
+#include "tests/support/test_transfer.h"
 
 namespace qelt::test {
 namespace {

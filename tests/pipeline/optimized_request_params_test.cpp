@@ -2,31 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/property_tree/xml_parser.hpp>
-#include <sstream>
 #include <stdexcept>
 
 #include "http/http_request.h"
 #include "manifest/node_list_manifest.h"
 #include "manifest/node_manifest.h"
 #include "pipeline/status_data.h"
+#include "tests/support/test_package.h"
 
 namespace qelt {
 namespace {
 
-std::shared_ptr<NodeListManifest> Nodes(const std::vector<std::pair<std::string, std::string>>& idAndHost) {
-    std::string xml = "<ArrayOfNodeInfo>";
-    for (const auto& [id, host] : idAndHost) {
-        xml += "<NodeInfo><NodeId>" + id + "</NodeId><Host>" + host + "</Host></NodeInfo>";
-    }
-    xml += "</ArrayOfNodeInfo>";
-    std::istringstream in(xml);
-    ptree tree;
-    boost::property_tree::read_xml(in, tree);
-    auto list = std::make_shared<StandardNodeListManifest>();
-    list->Deserialize(tree);
-    return list;
-}
+using test::NodeListOf;
 
 std::shared_ptr<TransferSharedMapData> Chunk(std::uint64_t length) {
     auto file = std::make_shared<TransferSharedFileData>("data/file.bin", length);
@@ -34,7 +21,7 @@ std::shared_ptr<TransferSharedMapData> Chunk(std::uint64_t length) {
 }
 
 TEST(OptimizedRequestParamsTest, ExcludingTheLastCandidateRefillsTheList) {
-    auto nodes = Nodes({{"a", "a.test"}, {"b", "b.test"}});
+    auto nodes = NodeListOf({{"a", "a.test"}, {"b", "b.test"}});
     OptimizedRequestParams request(nodes, TransferParams{}, Chunk(10));
     request.SelectedNode = nodes->GetNodes()[0];
     request.ExcludeSelectedNode();
@@ -47,7 +34,7 @@ TEST(OptimizedRequestParamsTest, ExcludingTheLastCandidateRefillsTheList) {
 }
 
 TEST(OptimizedRequestParamsTest, UrlAppendsIdsAndFilePathToTheNodePath) {
-    auto nodes = Nodes({{"a", "mirror.test:8080"}});
+    auto nodes = NodeListOf({{"a", "mirror.test:8080"}});
     TransferParams params;
     params.partnerId = "p1";
     params.packageId = "k2";
@@ -73,7 +60,7 @@ TEST(OptimizedRequestParamsTest, UrlAppendsIdsAndFilePathToTheNodePath) {
 }
 
 TEST(OptimizedRequestParamsTest, UrlKeepsEveryFileNameInThePath) {
-    auto nodes = Nodes({{"a", "mirror.test"}});
+    auto nodes = NodeListOf({{"a", "mirror.test"}});
     auto url = [&](const std::string& filePath) {
         TransferParams params;
         params.partnerId = "p1";

@@ -2,131 +2,26 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "manifest/crc32.h"
-#include "manifest/file_manifest.h"
-#include "manifest/node_list_manifest.h"
-#include "manifest/package_manifest.h"
-#include "manifest/xml_manifest_reader.h"
 #include "pipeline/status_data.h"
 #include "pipeline/transfer_package_work.h"
 #include "storage/shared_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_http_server.h"
+#include "tests/support/test_package.h"
 #include "tests/support/test_transfer.h"
 #include "work/standard_workflow.h"
 
 namespace qelt::test {
-
-inline const char kPartner[] = "partner";
-inline const char kPackage[] = "pkg";
-inline const char kVersion[] = "v1";
-
-struct PackageFile {
-    std::string path;
-    std::string content;
-    std::uint32_t chunkSize = 16384;
-
-    ChunkRange Chunk(std::uint32_t index) const { return GetChunkRange(chunkSize, content.size(), index); }
-    std::uint32_t Chunks() const { return ChunkCount(chunkSize, content.size()); }
-};
-
-inline std::string PackageXml(const std::vector<PackageFile>& files, const std::string& run = "",
-                              const std::string& versionId = kVersion) {
-    std::string xml = std::string("<package><id>") + kPackage + "</id><name>Test</name><partnerId>" + kPartner +
-                      "</partnerId><versionId>" + versionId + "</versionId>";
-    if (!run.empty()) xml += "<run>" + run + "</run>";
-    xml += "<files>";
-    for (const auto& file : files) {
-        std::vector<std::uint32_t> checksums;
-        for (std::uint32_t i = 0; i < file.Chunks(); ++i) {
-            const ChunkRange range = file.Chunk(i);
-            checksums.push_back(
-                Crc32(file.content.data() + range.lowerBound, range.upperBound - range.lowerBound + 1));
-        }
-        xml += "<file><path>" + file.path + "</path><chunksize>" + std::to_string(file.chunkSize) +
-               "</chunksize><size>" + std::to_string(file.content.size()) + "</size><checksums>" +
-               FormatChecksums(checksums) + "</checksums></file>";
-    }
-    return xml + "</files></package>";
-}
-
-inline std::string NodeListXml(const std::vector<std::string>& hosts) {
-    std::string xml = "<ArrayOfNodeInfo>";
-    for (std::size_t i = 0; i < hosts.size(); ++i)
-        xml += "<NodeInfo><NodeId>" + std::to_string(i + 1) + "</NodeId><Host>" + hosts[i] + "</Host></NodeInfo>";
-    return xml + "</ArrayOfNodeInfo>";
-}
-
-inline std::shared_ptr<NodeListManifest> ReadNodeList(const std::vector<std::string>& hosts) {
-    std::istringstream xml(NodeListXml(hosts));
-    ptree tree;
-    ReadXmlManifest(xml, tree);
-    auto nodes = std::make_shared<StandardNodeListManifest>();
-    nodes->Deserialize(tree);
-    return nodes;
-}
-
-inline std::shared_ptr<PackageManifest> ReadPackage(const std::vector<PackageFile>& files,
-                                                    const std::string& run = "") {
-    std::istringstream xml(PackageXml(files, run));
-    ptree tree;
-    ReadXmlManifest(xml, tree);
-    auto package = std::make_shared<StandardPackageManifest>();
-    package->Deserialize(tree);
-    return package;
-}
-
-inline std::string FilePath(const std::string& path) {
-    return std::string("/packages/") + kPartner + "/" + kPackage + "/" + kVersion + "/" + path;
-}
-
-inline std::string HostOf(const TestHttpServer& server) {
-    return "127.0.0.1:" + std::to_string(server.Port());
-}
-
-// Short limits, so that stalls and refusals end in a second or two, and four leaves in flight.
-inline TransferSettings FastSettings() {
-    TransferSettings settings(2);
-    settings.manifestConnectTimeout = 2;
-    settings.manifestTimeout = 5;
-    settings.minConnectTimeout = 1;
-    settings.maxConnectTimeout = 2;
-    settings.exploreConnectTimeout = 1;
-    settings.minLowSpeedTime = 1;
-    settings.maxLowSpeedTime = 2;
-    settings.exploreLowSpeedTime = 1;
-    settings.minRequestTimeout = 2;
-    settings.exploreMinRequestTimeout = 2;
-    return settings;
-}
-
-// The status as its JSON description, for failure messages.
-inline std::string Describe(const WorkStatus& status) {
-    ptree tree;
-    status.Describe(tree);
-    std::ostringstream text;
-    boost::property_tree::write_json(text, tree, false);
-    return text.str();
-}
-
-inline std::string ReadWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // A manifest host, download mirrors and a destination folder; runs whole transfer trees under a real workflow
 // and pool, with a test work interface standing in for the transfer.
@@ -138,15 +33,7 @@ protected:
     void Publish(const std::vector<PackageFile>& files, const std::string& run = "", std::size_t mirrorCount = 1) {
         files_ = files;
         manifests.AddFile(std::string("/manifests/") + kPackage + "/current.xml", PackageXml(files, run));
-        while (mirrors.size() < mirrorCount)
-            mirrors.push_back(std::make_unique<TestHttpServer>());
-        std::vector<std::string> hosts;
-        for (const auto& mirror : mirrors) {
-            hosts.push_back(HostOf(*mirror));
-            for (const auto& file : files)
-                mirror->AddFile(FilePath(file.path), file.content);
-        }
-        SetNodeList(hosts);
+        SetNodeList(ServeOnMirrors(mirrors, files, mirrorCount));
     }
 
     void SetNodeList(const std::vector<std::string>& hosts) {
@@ -213,18 +100,8 @@ protected:
         EXPECT_TRUE(gone.expired()) << "the work tree was never released";
     }
 
-    void ExpectFilesMatch() const {
-        for (const auto& file : files_)
-            EXPECT_TRUE(ReadWholeFile(dest / file.path) == file.content)
-                << file.path << " differs from the source";
-    }
-
-    std::uint64_t TotalSize() const {
-        std::uint64_t total = 0;
-        for (const auto& file : files_)
-            total += file.content.size();
-        return total;
-    }
+    void ExpectFilesMatch() const { ExpectFilesIn(dest.path(), files_); }
+    std::uint64_t TotalSize() const { return SizeOf(files_); }
 
     // A fresh file of `size` bytes opened and allocated as its file work would, for a transfer whose node list is
     // `hosts`; its one chunk [0, size - 1] mapped, expecting the checksum of `content`.
@@ -251,12 +128,7 @@ protected:
         return chunks;
     }
 
-    std::size_t ChunkRequestCount() const {
-        std::size_t count = 0;
-        for (const auto& mirror : mirrors)
-            count += ChunkRequests(*mirror).size();
-        return count;
-    }
+    std::size_t ChunkRequestCount() const { return CountChunkRequests(mirrors); }
 
     TestHttpServer manifests;
     std::vector<std::unique_ptr<TestHttpServer>> mirrors;

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <boost/property_tree/xml_parser.hpp>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 
 #include "http/http_request.h"
@@ -12,23 +10,12 @@
 #include "pipeline/status_data.h"
 #include "selection/node_statistics.h"
 #include "selection/proportional_gambling_transfer_optimizer.h"
+#include "tests/support/test_package.h"
 
 namespace qelt {
 namespace {
 
-std::shared_ptr<NodeListManifest> Nodes(const std::vector<std::pair<std::string, std::string>>& idAndHost) {
-    std::string xml = "<ArrayOfNodeInfo>";
-    for (const auto& [id, host] : idAndHost) {
-        xml += "<NodeInfo><NodeId>" + id + "</NodeId><Host>" + host + "</Host></NodeInfo>";
-    }
-    xml += "</ArrayOfNodeInfo>";
-    std::istringstream in(xml);
-    ptree tree;
-    boost::property_tree::read_xml(in, tree);
-    auto list = std::make_shared<StandardNodeListManifest>();
-    list->Deserialize(tree);
-    return list;
-}
+using test::NodeListOf;
 
 std::shared_ptr<TransferSharedMapData> Chunk(std::uint64_t length) {
     auto file = std::make_shared<TransferSharedFileData>("data/file.bin", length);
@@ -67,7 +54,7 @@ protected:
 };
 
 TEST_F(OptimizerTest, EmptyCandidateListIsRejected) {
-    auto request = Request(Nodes({{"a", "a.test"}}));
+    auto request = Request(NodeListOf({{"a", "a.test"}}));
     request.candidates.clear();
     try {
         optimizer_.GetNode(request);
@@ -79,7 +66,7 @@ TEST_F(OptimizerTest, EmptyCandidateListIsRejected) {
 }
 
 TEST_F(OptimizerTest, SingleNodeGetsNormalLimitsWithoutExploring) {
-    auto nodes = Nodes({{"a", "a.test"}});
+    auto nodes = NodeListOf({{"a", "a.test"}});
     auto request = Request(nodes);
     optimizer_.GetNode(request);
     EXPECT_EQ(request.SelectedNode, nodes->GetNodes()[0]);
@@ -93,7 +80,7 @@ TEST_F(OptimizerTest, SingleNodeGetsNormalLimitsWithoutExploring) {
 }
 
 TEST_F(OptimizerTest, FreshHostsAreExploredUniformly) {
-    auto nodes = Nodes({{"a", "a.test"}, {"b", "b.test"}});
+    auto nodes = NodeListOf({{"a", "a.test"}, {"b", "b.test"}});
     std::map<std::string, int> chosen;
     for (int i = 0; i < 1000; ++i) {
         auto request = Request(nodes, 4096);
@@ -112,7 +99,7 @@ TEST_F(OptimizerTest, FreshHostsAreExploredUniformly) {
 }
 
 TEST_F(OptimizerTest, HostWithOneSampleIsStillExploredAndWithTwoItGambles) {
-    auto nodes = Nodes({{"a", "a.test"}, {"b", "b.test"}});
+    auto nodes = NodeListOf({{"a", "a.test"}, {"b", "b.test"}});
     Record(nodes, 0, 2, 100'000);
     Record(nodes, 1, 1, 100'000);
     for (int i = 0; i < 50; ++i) {
@@ -128,7 +115,7 @@ TEST_F(OptimizerTest, HostWithOneSampleIsStillExploredAndWithTwoItGambles) {
 }
 
 TEST_F(OptimizerTest, FasterHostWinsMostGambles) {
-    auto nodes = Nodes({{"slow", "slow.test"}, {"fast", "fast.test"}});
+    auto nodes = NodeListOf({{"slow", "slow.test"}, {"fast", "fast.test"}});
     Record(nodes, 0, 5, 100'000);
     Record(nodes, 1, 5, 1'000'000);
     int fast = 0;
@@ -144,7 +131,7 @@ TEST_F(OptimizerTest, FasterHostWinsMostGambles) {
 }
 
 TEST_F(OptimizerTest, AdaptiveLimitsShrinkOnSuccessAndDoubleOnTimeoutWithinBounds) {
-    auto nodes = Nodes({{"a", "a.test"}});
+    auto nodes = NodeListOf({{"a", "a.test"}});
     auto limits = [&] {
         auto request = Request(nodes);
         optimizer_.GetNode(request);
@@ -163,7 +150,7 @@ TEST_F(OptimizerTest, AdaptiveLimitsShrinkOnSuccessAndDoubleOnTimeoutWithinBound
 }
 
 TEST_F(OptimizerTest, ExploringTimeoutKeepsLimitsButCountsAsFailure) {
-    auto nodes = Nodes({{"a", "a.test"}, {"b", "b.test"}});
+    auto nodes = NodeListOf({{"a", "a.test"}, {"b", "b.test"}});
     auto request = Request(nodes);
     optimizer_.GetNode(request);
     ASSERT_TRUE(request.exploring);
@@ -179,7 +166,7 @@ TEST_F(OptimizerTest, ExploringTimeoutKeepsLimitsButCountsAsFailure) {
 }
 
 TEST_F(OptimizerTest, CancelledRequestIsNotAFailure) {
-    auto nodes = Nodes({{"a", "a.test"}});
+    auto nodes = NodeListOf({{"a", "a.test"}});
     Record(nodes, 0, 1, 500, HttpRequestResult::Cancelled);
     auto statistics = optimizer_.GetStatistics(*nodes->GetNodes()[0]);
     EXPECT_EQ(statistics->Errors().Get(), 0);
@@ -187,7 +174,7 @@ TEST_F(OptimizerTest, CancelledRequestIsNotAFailure) {
 }
 
 TEST_F(OptimizerTest, StatisticsAreKeptPerHostAuthority) {
-    auto nodes = Nodes({{"n1", "mirror.test:8080"}, {"n2", "mirror.test:8080"}, {"n3", "mirror.test:8081"}});
+    auto nodes = NodeListOf({{"n1", "mirror.test:8080"}, {"n2", "mirror.test:8080"}, {"n3", "mirror.test:8081"}});
     const auto& list = nodes->GetNodes();
     auto first = optimizer_.GetStatistics(*list[0]);
     EXPECT_EQ(first, optimizer_.GetStatistics(*list[1]));

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <boost/property_tree/json_parser.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,31 @@
 #include "work/workflow.h"
 
 namespace qelt::test {
+
+// Short limits, so that stalls and refusals end in a second or two, and four leaves in flight.
+inline TransferSettings FastSettings() {
+    TransferSettings settings(2);
+    settings.manifestConnectTimeout = 2;
+    settings.manifestTimeout = 5;
+    settings.minConnectTimeout = 1;
+    settings.maxConnectTimeout = 2;
+    settings.exploreConnectTimeout = 1;
+    settings.minLowSpeedTime = 1;
+    settings.maxLowSpeedTime = 2;
+    settings.exploreLowSpeedTime = 1;
+    settings.minRequestTimeout = 2;
+    settings.exploreMinRequestTimeout = 2;
+    return settings;
+}
+
+// The status as its JSON description, for failure messages.
+inline std::string Describe(const WorkStatus& status) {
+    ptree tree;
+    status.Describe(tree);
+    std::ostringstream text;
+    boost::property_tree::write_json(text, tree, false);
+    return text.str();
+}
 
 // The process-wide services of transfers, real ones, pointed at a loopback manifest host: curl requests without
 // a proxy, pooled sessions, POSIX files, XML manifest factories, a proportional gambling optimizer with a fixed

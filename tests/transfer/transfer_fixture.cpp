@@ -67,14 +67,7 @@ void TransferFixture::Publish(const std::vector<PackageFile>& files, const std::
     // Current for a new transfer, by its version for a run that knows it (after a suspension).
     manifests.AddFile(std::string("/manifests/") + kPackage + "/current.xml", PackageXml(files, run));
     manifests.AddFile(std::string("/manifests/") + kPackage + "/" + kVersion + ".xml", PackageXml(files, run));
-    while (mirrors.size() < mirrorCount)
-        mirrors.push_back(std::make_unique<TestHttpServer>());
-    std::vector<std::string> hosts;
-    for (const auto& mirror : mirrors) {
-        hosts.push_back(HostOf(*mirror));
-        for (const auto& file : files)
-            mirror->AddFile(FilePath(file.path), file.content);
-    }
+    const std::vector<std::string> hosts = ServeOnMirrors(mirrors, files, mirrorCount);
     manifests.AddFile(std::string("/nodes/") + kPartner + ".xml", NodeListXml(hosts));
 }
 
@@ -179,24 +172,15 @@ std::vector<LogEntry> TransferFixture::LogEntries() const {
 }
 
 std::uint64_t TransferFixture::TotalSize() const {
-    std::uint64_t total = 0;
-    for (const auto& file : files_)
-        total += file.content.size();
-    return total;
+    return SizeOf(files_);
 }
 
 void TransferFixture::ExpectFilesMatch() const {
-    for (const auto& file : files_)
-        EXPECT_TRUE(ReadWholeFile(dest / file.path) == file.content) << file.path << " differs from the source";
+    ExpectFilesIn(dest.path(), files_);
 }
 
 std::size_t TransferFixture::ChunkRequestCount() const {
-    std::size_t count = 0;
-    for (const auto& mirror : mirrors) {
-        for (const auto& request : mirror->Requests())
-            count += request.path.rfind("/packages/", 0) == 0 ? 1 : 0;
-    }
-    return count;
+    return CountChunkRequests(mirrors);
 }
 
 }  // namespace qelt::test

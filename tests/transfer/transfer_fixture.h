@@ -13,7 +13,10 @@
 
 #include "analytics/json_http_analytics_manager.h"
 #include "analytics/json_work_log_manager.h"
-#include "tests/pipeline/pipeline_fixture.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_http_server.h"
+#include "tests/support/test_package.h"
+#include "tests/support/test_transfer.h"
 #include "transfer/standard_transfer.h"
 #include "transfer/transfer_workflow_factory.h"
 
