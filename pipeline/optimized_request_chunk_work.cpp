@@ -104,6 +104,8 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
         return WorkStatus(WorkResult::FatalError,
                           std::make_shared<TransferErrorData>(TransferError::InternalError, kNoSharedMap));
     }
+    // Before anything can be written: from here the range no longer holds what the file was opened with.
+    mapData_->downloadStarted = true;
     try {
         TransferBehavior& behavior = *iface_->GetBehavior();
         behavior.transferOptimizer->GetNode(params_);

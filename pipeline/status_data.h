@@ -155,6 +155,10 @@ public:
 
     // The opened destination file: null until it has been opened and allocated, null again once closed.
     std::shared_ptr<SharedFile> file;
+    // Set when the open found the file empty (or made it so by creating it again) and allocated it: its bytes are
+    // then known to be zeros until a chunk writes there. Never set for a file that already held bytes, whose
+    // chunks are always read.
+    bool allocatedFresh = false;
     // Relative to the destination folder, as in the manifest.
     const std::string filePath;
     const std::uint64_t fileSize;
@@ -174,12 +178,20 @@ public:
     // "fileProgressBytes".
     void Describe(ptree& out) const override;
 
+    // True when the chunk's range is known to hold only zeros without reading it: a freshly allocated file that no
+    // download of this chunk has written to.
+    bool HoldsOnlyZeros() const { return fileData->allocatedFresh && !downloadStarted; }
+    std::uint64_t Length() const { return upperBound - lowerBound + 1; }
+
     const std::shared_ptr<TransferSharedFileData> fileData;
     const std::uint64_t lowerBound;
     const std::uint64_t upperBound;  // inclusive
     const std::uint32_t expectedChecksum;
     // The mapped view of exactly [lowerBound, upperBound]: null until mapped, null again after release.
     std::shared_ptr<MemoryMappedFileData> view;
+    // Set by the first download of the chunk, before it writes; never cleared. From then on the range may hold
+    // anything, whatever the file held when it was opened.
+    bool downloadStarted = false;
     const std::shared_ptr<TransferProgressUpdater> progress;
     // Bytes of this chunk currently counted in the transfer's progress. Atomic because the work log describes
     // a chunk's finished works on its own threads while the chunk's next works still count.

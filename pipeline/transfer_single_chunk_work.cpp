@@ -33,7 +33,7 @@ void DescribeChunkWork(ptree& out, const char* name, TransferWorkInterface& ifac
 }  // namespace
 
 void SettleChunkProgress(TransferSharedMapData& mapData) {
-    const std::uint64_t length = mapData.upperBound - mapData.lowerBound + 1;
+    const std::uint64_t length = mapData.Length();
     const std::uint64_t counted = mapData.fileProgressBytes.exchange(length, std::memory_order_relaxed);
     if (counted < length) {
         mapData.progress->AddProgress(length - counted);
@@ -125,8 +125,14 @@ void MutexPrefetchChunkWork::Describe(ptree& out) const {
 
 WorkStatus MutexPrefetchChunkWork::ExecuteTask() {
     try {
-        std::lock_guard lock(prefetchMutex);
         if (!mapData_->view) return MissingData("MutexPrefetchChunkWork::ExecuteTask has no shared map");
+        if (mapData_->HoldsOnlyZeros()) {
+            // Nothing on disk to read: the check is worked out from the length. A chunk that is not all zeros is
+            // downloaded next, so its pages are brought in ready for the download's writes instead.
+            if (mapData_->expectedChecksum != Crc32OfZeros(mapData_->Length())) mapData_->view->FetchForWriting();
+            return WorkStatus(WorkResult::Success);
+        }
+        std::lock_guard lock(prefetchMutex);
         mapData_->view->Fetch();
         return WorkStatus(WorkResult::Success);
     } catch (...) {
@@ -148,8 +154,12 @@ void VerifyChunkWork::Describe(ptree& out) const {
 WorkStatus VerifyChunkWork::ExecuteTask() {
     try {
         if (!mapData_->view) return MissingData("VerifyChunkWork::ExecuteTask has no shared map");
-        const std::uint32_t crc = mapData_->view->Apply(
-            [](const std::uint8_t* data, std::uint32_t length) { return Crc32(data, length); });
+        // What a download wrote is always read back; a range known to hold only zeros needs no reading.
+        const std::uint32_t crc = !download_ && mapData_->HoldsOnlyZeros()
+                                      ? Crc32OfZeros(mapData_->Length())
+                                      : mapData_->view->Apply([](const std::uint8_t* data, std::uint32_t length) {
+                                            return Crc32(data, length);
+                                        });
         const bool intact = crc == mapData_->expectedChecksum;
         if (intact) {
             SettleChunkProgress(*mapData_);

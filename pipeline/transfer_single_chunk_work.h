@@ -25,8 +25,9 @@ void DiscardChunk(TransferSharedMapData& mapData);
 unsigned ChunkRetryBudget(std::int32_t setting, TransferWorkInterface& iface);
 
 // One chunk of a file: map its range, read in what is already on disk, keep it when its checksum matches, else
-// download and verify it within a budget, and unmap. The works below share the chunk's map data and run one after
-// another, so the map data needs no lock.
+// download and verify it within a budget, and unmap. In a file this run allocated afresh, the range holds zeros
+// until downloaded into, so its first check is worked out from its length instead of read. The works below share
+// the chunk's map data and run one after another, so the map data needs no lock.
 //
 //   TransferSingleChunkWork
 //     CreateChunkMapWork
@@ -69,7 +70,8 @@ private:
 };
 
 // Pages the chunk's existing bytes in, one chunk at a time in the whole process, so that reading what is already
-// on disk stays sequential instead of scattering over every running chunk.
+// on disk stays sequential instead of scattering over every running chunk. A range known to hold only zeros is not
+// read: when the chunk is not all zeros its pages are brought in ready for the download's writes instead.
 class MutexPrefetchChunkWork : public TransferWork, public SimpleWork {
 public:
     MutexPrefetchChunkWork(std::shared_ptr<TransferWorkInterface> iface,
@@ -83,7 +85,8 @@ private:
     const std::shared_ptr<TransferSharedMapData> mapData_;
 };
 
-// Checks the chunk's CRC-32 over its view. A match settles the chunk's progress and counts it verified; a
+// Checks the chunk's CRC-32 over its view (before a download, over a range known to hold only zeros, the CRC-32 of
+// that many zeros without reading them). A match settles the chunk's progress and counts it verified; a
 // mismatch discards what was written and reports Failure with the checksum found. After a download it also tells
 // the request work how the download turned out.
 class VerifyChunkWork : public TransferWork, public SimpleWork {

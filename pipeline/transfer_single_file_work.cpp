@@ -51,6 +51,7 @@ void TransferSingleFileWork::Reset() {
     std::lock_guard lock(Mutex());
     SequentialWork::Reset();
     fileData_->file.reset();
+    fileData_->allocatedFresh = false;
 }
 
 OpenAndAllocateFileWork::OpenAndAllocateFileWork(std::shared_ptr<TransferWorkInterface> iface,
@@ -66,9 +67,11 @@ void OpenAndAllocateFileWork::Describe(ptree& out) const {
 void OpenAndAllocateFileWork::Reset() {
     SimpleWork::Reset();
     fileData_->file.reset();
+    fileData_->allocatedFresh = false;
 }
 
 WorkStatus OpenAndAllocateFileWork::ExecuteTask() {
+    fileData_->allocatedFresh = false;
     try {
         fileData_->file = OpenAndAllocate(true);
         return WorkStatus(WorkResult::Success);
@@ -88,6 +91,8 @@ std::shared_ptr<SharedFile> OpenAndAllocateFileWork::OpenAndAllocate(bool allowD
     // The right size already: a transfer resuming, whose chunks are verified in place.
     if (file->GetSize() == size) return file;
     if (file->Allocate(size)) {
+        // Allocated from empty: every byte is a zero until a chunk writes there.
+        fileData_->allocatedFresh = true;
         if (files.IsExecutable(folder, path)) file->DenyExecute();
         return file;
     }

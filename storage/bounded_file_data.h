@@ -45,6 +45,10 @@ public:
     // Reads one byte of every page so that the view's bytes are in memory before they are needed. Changes
     // neither the cursor nor the data.
     virtual void Fetch() = 0;
+    // Brings the view's pages in ready to be written, without reading or changing a byte, so that writing the view
+    // takes no fault per page. For a range about to be overwritten whole. Only a hint: where the platform cannot
+    // do it, or a page cannot be brought in, nothing happens and the writes themselves fault and report.
+    virtual void FetchForWriting() = 0;
 };
 
 }  // namespace qelt

@@ -150,15 +150,32 @@ std::uint32_t PosixMemoryMapView::Apply(const MappedDataFunction& function) {
     return result;
 }
 
+std::uint8_t* PosixMemoryMapView::FirstPage() const {
+    const auto pageMask = static_cast<std::uintptr_t>(PageSize() - 1);
+    return reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(data_) & ~pageMask);
+}
+
 void PosixMemoryMapView::Fetch() {
     CheckIntact();
     // From the page that holds the first byte, so that a view that does not start on a page boundary is
     // brought in whole.
-    const auto pageMask = static_cast<std::uintptr_t>(PageSize() - 1);
-    auto* start = reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(data_) & ~pageMask);
+    std::uint8_t* start = FirstPage();
     if (!PopulateForReading(start, static_cast<std::size_t>(data_ + Length() - start), *window_))
         throw FileInvalidMapException();
     CheckIntact();
+}
+
+void PosixMemoryMapView::FetchForWriting() {
+    CheckIntact();
+#ifdef MADV_POPULATE_WRITE
+    // Faults every page in writable at once, as a write would, but touches no byte: a page shared with the
+    // neighbouring view keeps whatever that view writes. Any failure is left for the writes to meet under their
+    // fault guard, where it is reported.
+    std::uint8_t* start = FirstPage();
+    while (madvise(start, static_cast<std::size_t>(data_ + Length() - start), MADV_POPULATE_WRITE) != 0 &&
+           (errno == EINTR || errno == EAGAIN)) {
+    }
+#endif
 }
 
 }  // namespace qelt

@@ -109,12 +109,16 @@ public:
     // Pages the view in with one request to the kernel rather than a fault per page; for a freshly allocated
     // range this costs about as much as the zeros it brings in.
     void Fetch() override;
+    // Kernels before 5.14 lack the request for it; there the writes fault page by page as before.
+    void FetchForWriting() override;
 
     // The distance from the start of the mapping to the view's first byte.
     std::uint32_t Delta() const { return static_cast<std::uint32_t>(lowerBound_ - window_->Offset()); }
 
 private:
     std::uint32_t Length() const { return static_cast<std::uint32_t>(upperBound_ - lowerBound_ + 1); }
+    // The start of the page that holds the view's first byte.
+    std::uint8_t* FirstPage() const;
     // Throws FileOutOfBoundsException unless the `count` bytes at the cursor lie inside the view.
     void CheckAtCursor(std::uint32_t count) const;
     // Throws FileInvalidMapException once a fault in Apply, through this view or another of its window, has

@@ -45,6 +45,19 @@ TEST(Crc32Test, UpdateContinuesAcrossSplits) {
     }
 }
 
+TEST(Crc32Test, ZerosAreWorkedOutAsIfRead) {
+    const std::vector<unsigned char> zeros((1 << 20) + 3, 0);
+    for (std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{31}, std::size_t{4096},
+                               std::size_t{16387}, std::size_t{1} << 20, zeros.size()}) {
+        EXPECT_EQ(Crc32OfZeros(length), Crc32(zeros.data(), length)) << length;
+    }
+    // Beyond what a view holds: four copies of 1 MiB + 3 continue from one another.
+    std::uint32_t crc = 0;
+    for (int i = 0; i < 4; ++i)
+        crc = Crc32Update(crc, zeros.data(), zeros.size());
+    EXPECT_EQ(Crc32OfZeros(4 * zeros.size()), crc);
+}
+
 TEST(Crc32Test, FormatsEightDigitsMostSignificantFirst) {
     EXPECT_EQ(FormatChecksum(0), "00000000");
     EXPECT_EQ(FormatChecksum(0x1a), "0000001a");

@@ -148,6 +148,36 @@ TEST_F(PackageTransferTest, OnlyDamagedChunksAreFetchedAgain) {
     EXPECT_EQ(status.bytesTransferred, TotalSize());
 }
 
+// In a new file an all-zero chunk is already right and is not requested, even where a file of another size held
+// other bytes before; once the file exists, such a chunk is read like any other, so a damaged one is fetched
+// again.
+TEST_F(PackageTransferTest, ZeroChunksOfANewFileAreNotRequestedButAreRepairedLater) {
+    std::string content = MakeTestContent(4 * 16384 + 100, 7);
+    std::fill_n(content.begin() + 16384, 16384, '\0');
+    std::fill(content.begin() + 4 * 16384, content.end(), '\0');  // the short last chunk
+    const PackageFile file{"data.bin", content};
+    Publish({file});
+    std::filesystem::create_directories(dest.path());
+    std::ofstream(dest / file.path, std::ios::binary) << MakeTestContent(content.size() + 9, 8);
+    ASSERT_EQ(Transfer().result, WorkResult::Success);
+    ExpectFilesMatch();
+    EXPECT_EQ(ChunkRequestCount(), 3u);
+    TransferStatus status = iface->Status();
+    EXPECT_EQ(status.bytesDownloaded, 3u * 16384u);
+    EXPECT_EQ(status.bytesVerified, TotalSize());
+    EXPECT_EQ(status.bytesTransferred, TotalSize());
+
+    Damage(dest / file.path, 16384 + 5);
+    ASSERT_EQ(Transfer().result, WorkResult::Success);
+    ExpectFilesMatch();
+    const auto requests = ChunkRequests(*mirrors[0]);
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests.back().Header("Range").value_or(""), "bytes=16384-32767");
+    status = iface->Status();
+    EXPECT_EQ(status.bytesDownloaded, 16384u);
+    EXPECT_EQ(status.bytesVerified, TotalSize());
+}
+
 TEST_F(PackageTransferTest, WorkLogHearsEveryCompletionAndRetryOfTheTree) {
     TempDir logs;
     Services().workLog = std::make_unique<JsonWorkLogManager>(-1, logs.path().string(), &Services().files);

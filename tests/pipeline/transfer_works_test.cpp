@@ -43,10 +43,12 @@ protected:
     WorkStatus OpenAndAllocate(const std::string& path, std::uint64_t size) {
         if (!iface) iface = NewInterface(kVersion);
         fileData = std::make_shared<TransferSharedFileData>(path, size);
-        return std::make_shared<OpenAndAllocateFileWork>(iface, fileData)->Run();
+        work = std::make_shared<OpenAndAllocateFileWork>(iface, fileData);
+        return work->Run();
     }
 
     std::shared_ptr<TransferSharedFileData> fileData;
+    std::shared_ptr<OpenAndAllocateFileWork> work;
 };
 
 TEST_F(FileWorkTest, NewProgramIsDeniedExecutionOnceAllocated) {
@@ -54,6 +56,7 @@ TEST_F(FileWorkTest, NewProgramIsDeniedExecutionOnceAllocated) {
     ASSERT_EQ(OpenAndAllocate("tool.exe", 5000).result, WorkResult::Success);
     ASSERT_TRUE(fileData->file);
     EXPECT_EQ(fileData->file->GetSize(), 5000u);
+    EXPECT_TRUE(fileData->allocatedFresh) << "found empty, so all zeros once allocated";
     EXPECT_EQ(ModeOf(dest / "tool.exe") & kAnyExec, perms::none);
 }
 
@@ -62,6 +65,7 @@ TEST_F(FileWorkTest, FileOfTheRightSizeIsUsedAsItIs) {
     WriteFile(dest / "tool.exe", content, perms(0755));
     ASSERT_EQ(OpenAndAllocate("tool.exe", 5000).result, WorkResult::Success);
     EXPECT_EQ(ModeOf(dest / "tool.exe"), perms(0755)) << "its execute permission is not touched";
+    EXPECT_FALSE(fileData->allocatedFresh) << "its bytes must be read";
     fileData->file.reset();
     EXPECT_TRUE(ReadWholeFile(dest / "tool.exe") == content);
 }
@@ -69,8 +73,15 @@ TEST_F(FileWorkTest, FileOfTheRightSizeIsUsedAsItIs) {
 TEST_F(FileWorkTest, FileOfAnotherSizeIsCreatedAgain) {
     WriteFile(dest / "sub/data.bin", MakeTestContent(5007, 2));
     ASSERT_EQ(OpenAndAllocate("sub/data.bin", 5000).result, WorkResult::Success);
+    EXPECT_TRUE(fileData->allocatedFresh);
     fileData->file.reset();
     EXPECT_TRUE(ReadWholeFile(dest / "sub/data.bin") == std::string(5000, '\0'));
+
+    // Run again, as a retry of the file does: the file it finds now is its own, no longer known to be zeros.
+    WriteFile(dest / "sub/data.bin", MakeTestContent(5000, 3));
+    work->Reset();
+    ASSERT_EQ(work->Run().result, WorkResult::Success);
+    EXPECT_FALSE(fileData->allocatedFresh);
 }
 
 TEST_F(FileWorkTest, FileOfAnotherSizeThatCannotBeDeletedIsRetryable) {
@@ -135,6 +146,31 @@ TEST_F(ChunkWorkTest, WriterCountsEveryBlockAndRefusesOnePastTheRange) {
     EXPECT_EQ(status.bytesTransferred, 100u);
     EXPECT_EQ(status.bytesVerified, 100u);
     EXPECT_EQ(status.bytesDownloaded, 160u) << "downloaded bytes are never taken back";
+}
+
+// In a freshly allocated file an all-zero chunk is judged from its length; once a download has written there, what
+// is on disk is read again, even though the file was fresh.
+TEST_F(ChunkWorkTest, FreshZerosAreKnownOnlyUntilADownloadWrites) {
+    const PackageFile zeros{"zeros.bin", std::string(20000, '\0')};
+    Publish({zeros});
+    HttpFault corrupt;
+    corrupt.corruptLength = 1;
+    mirrors[0]->SetFault(FilePath(zeros.path), corrupt);
+    auto mapData = MapChunk({HostOf(*mirrors[0])}, zeros.path, zeros.content);
+    mapData->fileData->allocatedFresh = true;
+    auto verifyInPlace = std::make_shared<VerifyChunkWork>(iface, mapData);
+    ASSERT_EQ(std::make_shared<MutexPrefetchChunkWork>(iface, mapData)->Run().result, WorkResult::Success);
+    EXPECT_EQ(verifyInPlace->Run().result, WorkResult::Success);
+
+    auto request = std::make_shared<OptimizedRequestChunkWork>(iface, Services().sessions.Create(), mapData, 0);
+    ASSERT_EQ(request->Run().result, WorkResult::Success);
+    EXPECT_EQ(std::make_shared<VerifyChunkWork>(iface, mapData, request)->Run().result, WorkResult::Failure);
+    verifyInPlace->Reset();
+    const WorkStatus status = verifyInPlace->Run();
+    EXPECT_EQ(status.result, WorkResult::Failure) << "the corrupted byte on disk is read, not assumed zero";
+    auto checksum = std::dynamic_pointer_cast<ChecksumStatusData>(status.data);
+    ASSERT_TRUE(checksum);
+    EXPECT_NE(checksum->ActualChecksum(), Crc32(zeros.content));
 }
 
 TEST_F(ChunkWorkTest, WorksWithoutTheirSharedDataFailWithTheirOwnText) {
