@@ -160,11 +160,10 @@ void TerminalDialogView::Draw(bool force) {
     std::string line = RenderLine();
     if (redrawInPlace_) {
         if (lineOpen_ && line == lastLine_) return;
-        // Blank out what a longer previous line leaves behind.
-        const std::size_t width = line.size();
-        if (lineOpen_ && lastLine_.size() > width) line.append(lastLine_.size() - width, ' ');
-        output_ << '\r' << line << std::flush;
-        line.resize(width);
+        // The terminal clears what a longer previous line leaves behind ("erase to end of line"): padding with
+        // spaces would count bytes, and a translated text has several per column, so the padding could run past
+        // the terminal's width, wrap, and leave the old line standing above the new one.
+        output_ << '\r' << line << "\x1b[K" << std::flush;
         lineOpen_ = true;
     } else {
         if (line == lastLine_) {

@@ -90,17 +90,19 @@ TEST_F(TerminalDialogViewTest, TerminalRedrawsOneLineInPlaceAndEndsItBeforeAMess
         view.SetStatusText("Calculating time remaining");
         view.ShowFace(DialogFace::ProgressPage);
         view.SetProgress(50);
-        view.SetStatusText("2 minutes remaining");
-        view.SetStatusText("2 minutes remaining");
+        view.SetStatusText("Осталось: 2 мин");
+        view.SetStatusText("Осталось: 2 мин");
         view.ShowMessageBox("We couldn't establish a connection.", "Vellamor Downloader Error");
         view.Close();
     };
     view.RunModal(dialog);
+    // Each line is cleared to its end by the terminal, never padded: the shorter Cyrillic text has more bytes
+    // per column than the one it replaces.
     EXPECT_EQ(output_.str(),
               "Vellamor Downloader\n"
-              "\r[------------------------------]   0% Calculating time remaining"
-              "\r[###############---------------]  50% Calculating time remaining"
-              "\r[###############---------------]  50% 2 minutes remaining       "
+              "\r[------------------------------]   0% Calculating time remaining\x1b[K"
+              "\r[###############---------------]  50% Calculating time remaining\x1b[K"
+              "\r[###############---------------]  50% Осталось: 2 мин\x1b[K"
               "\nVellamor Downloader Error: We couldn't establish a connection.\n");
 }
 
