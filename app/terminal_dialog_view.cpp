@@ -38,7 +38,8 @@ void TerminalDialogView::RunModal(DialogViewEvents& events) {
         if (const auto chosen = PromptForLanguage()) {
             events.OnOk(*chosen);
         } else {
-            events.OnCancel();
+            // Closed while the prompt waited (an interrupt): nothing left to cancel.
+            if (ShowsLanguagePage()) events.OnCancel();
             break;
         }
     }
@@ -65,6 +66,9 @@ std::optional<int> TerminalDialogView::PromptForLanguage() {
         std::string line;
         const bool answered = static_cast<bool>(std::getline(input_, line));
         lock.lock();
+        // The window closed while the prompt waited (Ctrl-C asks for that from another thread): the answer
+        // that ended the wait must not start the transfers the user has just cancelled.
+        if (!open_) return std::nullopt;
         // Typed answers end their own line on a terminal; elsewhere the next text would follow the prompt.
         if (!redrawInPlace_) output_ << '\n';
         const std::string answer = Trim(line);
