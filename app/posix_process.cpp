@@ -28,6 +28,22 @@ bool WaitFor(pid_t child, int& status) {
     return true;
 }
 
+// A launcher may have started this process with SIGCHLD ignored (an ignored signal survives exec). The kernel
+// then reaps every child at once and waitpid, after blocking until the program ends, fails with ECHILD: a program
+// that ran to its end would count as one that could not be waited for. Restored to the default (which ignores the
+// signal too, but keeps the child for waitpid) before anything is started; a handler of our own is left alone.
+void KeepChildrenForWaiting() {
+    struct sigaction current {};
+    if (sigaction(SIGCHLD, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) != 0) return;
+    if (current.sa_handler != SIG_IGN &&
+        !(current.sa_handler == SIG_DFL && (current.sa_flags & SA_NOCLDWAIT) != 0))
+        return;
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    sigaction(SIGCHLD, &standard, nullptr);
+}
+
 class SpawnSetup {
 public:
     SpawnSetup() {
@@ -90,6 +106,7 @@ bool PosixProcess::Launch(bool wait, const std::string& arguments, const std::st
             pointers.push_back(argument.data());
         pointers.push_back(nullptr);
 
+        KeepChildrenForWaiting();
         SpawnSetup setup;
         if (!setup.Prepare(folder)) return false;
         pid_t child = -1;

@@ -9,7 +9,9 @@ namespace qelt {
 // Starts a program with posix_spawn. The argument string is split with the Windows rules (SplitArgumentString),
 // so the program gets the same arguments as on Windows, argument 0 being the program's path. There is no
 // elevation on this platform. The program inherits the environment and the standard streams (and no other
-// descriptor), with an empty signal mask and SIGPIPE at its default.
+// descriptor), with an empty signal mask and SIGPIPE at its default. An ignored SIGCHLD inherited from whoever
+// started this process is set back to its default first, so the program can be waited for and, inheriting the
+// default, can wait for its own children.
 class PosixProcess : public SimpleProcess {
 public:
     explicit PosixProcess(std::string path);

@@ -38,7 +38,8 @@ void TerminalDialogView::RunModal(DialogViewEvents& events) {
         if (const auto chosen = PromptForLanguage()) {
             events.OnOk(*chosen);
         } else {
-            events.OnCancel();
+            // Closed while the prompt waited (an interrupt): nothing left to cancel.
+            if (ShowsLanguagePage()) events.OnCancel();
             break;
         }
     }
@@ -65,6 +66,9 @@ std::optional<int> TerminalDialogView::PromptForLanguage() {
         std::string line;
         const bool answered = static_cast<bool>(std::getline(input_, line));
         lock.lock();
+        // The window closed while the prompt waited (Ctrl-C asks for that from another thread): the answer
+        // that ended the wait must not start the transfers the user has just cancelled.
+        if (!open_) return std::nullopt;
         // Typed answers end their own line on a terminal; elsewhere the next text would follow the prompt.
         if (!redrawInPlace_) output_ << '\n';
         const std::string answer = Trim(line);
@@ -160,11 +164,10 @@ void TerminalDialogView::Draw(bool force) {
     std::string line = RenderLine();
     if (redrawInPlace_) {
         if (lineOpen_ && line == lastLine_) return;
-        // Blank out what a longer previous line leaves behind.
-        const std::size_t width = line.size();
-        if (lineOpen_ && lastLine_.size() > width) line.append(lastLine_.size() - width, ' ');
-        output_ << '\r' << line << std::flush;
-        line.resize(width);
+        // The terminal clears what a longer previous line leaves behind ("erase to end of line"): padding with
+        // spaces would count bytes, and a translated text has several per column, so the padding could run past
+        // the terminal's width, wrap, and leave the old line standing above the new one.
+        output_ << '\r' << line << "\x1b[K" << std::flush;
         lineOpen_ = true;
     } else {
         if (line == lastLine_) {

@@ -18,7 +18,8 @@ namespace qelt::Updater {
 //
 // The progress page is one line, a bar, the percentage and the status text:
 //   [#########---------------------]  30% 2 minutes remaining
-// On a terminal (`redrawInPlace`) the line is rewritten in place after a carriage return. Otherwise, for logs
+// On a terminal (`redrawInPlace`) the line is rewritten in place after a carriage return and cleared to its end.
+// Otherwise, for logs
 // and pipes, a changed line is written as a new line at most once every `lineIntervalMs`, and always when a face
 // changes, when the bar reaches 100 and before the view closes, so no state is lost. The caption is written on
 // its own line when a face shows with a caption not written yet; the launch face shows the status text set after

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -128,6 +129,29 @@ TEST_F(ProcessTest, TheProgramInheritsOnlyTheStandardStreams) {
     ASSERT_TRUE(in.is_open());
     const std::string inherited((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(inherited, "") << "descriptors open in the started program";
+}
+
+TEST_F(ProcessTest, AChildSignalIgnoredByWhoeverStartedUsStillLetsTheProgramBeWaitedFor) {
+    struct sigaction ignore {};
+    struct sigaction saved {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &saved), 0);
+    PosixProcess probe(QELT_LAUNCH_PROBE);
+    const bool waited = probe.Launch(true, "", "");
+    // The shell reports the signals ignored in what it runs: the started program must be able to wait too.
+    const fs::path status = dir_ / "status";
+    const bool shellRan = PosixProcess("/bin/sh").Launch(
+        true, R"(-c "grep SigIgn /proc/self/status > )" + status.string() + '"', "");
+    sigaction(SIGCHLD, &saved, nullptr);
+    EXPECT_TRUE(waited) << "the program ran to its end";
+    EXPECT_EQ(probe.GetExitCode(), 3);
+    ASSERT_TRUE(shellRan);
+    std::ifstream in(status);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    const unsigned long ignored = std::stoul(line.substr(line.find(':') + 1), nullptr, 16);
+    EXPECT_EQ(ignored & (1ul << (SIGCHLD - 1)), 0ul) << line;
 }
 
 TEST_F(ProcessTest, AProgramThatCannotStartGivesFalse) {

@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <sstream>
+#include <streambuf>
+#include <utility>
 
 namespace qelt::Updater {
 namespace {
@@ -90,17 +92,19 @@ TEST_F(TerminalDialogViewTest, TerminalRedrawsOneLineInPlaceAndEndsItBeforeAMess
         view.SetStatusText("Calculating time remaining");
         view.ShowFace(DialogFace::ProgressPage);
         view.SetProgress(50);
-        view.SetStatusText("2 minutes remaining");
-        view.SetStatusText("2 minutes remaining");
+        view.SetStatusText("Осталось: 2 мин");
+        view.SetStatusText("Осталось: 2 мин");
         view.ShowMessageBox("We couldn't establish a connection.", "Vellamor Downloader Error");
         view.Close();
     };
     view.RunModal(dialog);
+    // Each line is cleared to its end by the terminal, never padded: the shorter Cyrillic text has more bytes
+    // per column than the one it replaces.
     EXPECT_EQ(output_.str(),
               "Vellamor Downloader\n"
-              "\r[------------------------------]   0% Calculating time remaining"
-              "\r[###############---------------]  50% Calculating time remaining"
-              "\r[###############---------------]  50% 2 minutes remaining       "
+              "\r[------------------------------]   0% Calculating time remaining\x1b[K"
+              "\r[###############---------------]  50% Calculating time remaining\x1b[K"
+              "\r[###############---------------]  50% Осталось: 2 мин\x1b[K"
               "\nVellamor Downloader Error: We couldn't establish a connection.\n");
 }
 
@@ -152,6 +156,44 @@ TEST_F(TerminalDialogViewTest, EmptyAnswerTakesTheSelectionAndQuitOrEndOfInputCa
         EXPECT_EQ(dialog.chosen, chosen) << "answer " << answer;
         EXPECT_EQ(dialog.cancels, cancels) << "answer " << answer;
     }
+}
+
+// Input whose first read runs `beforeAnswer` and then delivers `answer`, as a user typing after something else
+// has happened.
+class AnswerAfter : public std::streambuf {
+public:
+    AnswerAfter(std::string answer, std::function<void()> beforeAnswer)
+        : answer_(std::move(answer)), beforeAnswer_(std::move(beforeAnswer)) {}
+
+protected:
+    int_type underflow() override {
+        if (beforeAnswer_) {
+            std::exchange(beforeAnswer_, nullptr)();
+            setg(answer_.data(), answer_.data(), answer_.data() + answer_.size());
+        }
+        return gptr() < egptr() ? traits_type::to_int_type(*gptr()) : traits_type::eof();
+    }
+
+private:
+    std::string answer_;
+    std::function<void()> beforeAnswer_;
+};
+
+TEST_F(TerminalDialogViewTest, AnAnswerAfterTheWindowClosedStartsNothing) {
+    TerminalDialogView* shown = nullptr;
+    AnswerAfter typed("1\n", [&] { shown->Close(); });
+    std::istream input(&typed);
+    TerminalDialogView view(
+        input, output_, true, [this] { return now_; }, 5000);
+    shown = &view;
+    ScriptedDialog dialog(view);
+    dialog.script = [&] {
+        view.SetLanguages({"English", "Deutsch"});
+        view.ShowFace(DialogFace::LanguagePage);
+    };
+    view.RunModal(dialog);
+    EXPECT_EQ(dialog.chosen, std::vector<int>{});
+    EXPECT_EQ(dialog.cancels, 0);
 }
 
 }  // namespace
