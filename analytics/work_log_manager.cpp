@@ -169,8 +169,8 @@ void WorkLogManager::OnSimpleWorkRetry(std::shared_ptr<SimpleWork> work, const W
     }
 }
 
-SetUpOnCompleteWork::SetUpOnCompleteWork(LogManager* manager, ptree description, WorkStatus status)
-    : manager_(manager), description_(std::move(description)), status_(std::move(status)) {}
+SetUpOnCompleteWork::SetUpOnCompleteWork(LogManager* manager, const ptree& description, WorkStatus status)
+    : manager_(manager), description_(description), status_(std::move(status)) {}
 
 WorkStatus SetUpOnCompleteWork::ExecuteTask() {
     return SubmitWorkEntry(
@@ -178,8 +178,8 @@ WorkStatus SetUpOnCompleteWork::ExecuteTask() {
         [](bool important, const WorkStatus& s) { return CompletionLogLevel(important, IsError(s.result)); });
 }
 
-SetUpOnRetryWork::SetUpOnRetryWork(LogManager* manager, ptree description, WorkStatus status)
-    : manager_(manager), description_(std::move(description)), status_(std::move(status)) {}
+SetUpOnRetryWork::SetUpOnRetryWork(LogManager* manager, const ptree& description, WorkStatus status)
+    : manager_(manager), description_(description), status_(std::move(status)) {}
 
 WorkStatus SetUpOnRetryWork::ExecuteTask() {
     return SubmitWorkEntry(manager_, description_, status_, "OnSimpleWorkRetry",

@@ -94,7 +94,7 @@ public:
 class SetUpOnCompleteWork : public SimpleWork {
 public:
     // `description` is what the work's DescribeWithStatus wrote for `status`.
-    SetUpOnCompleteWork(LogManager* manager, ptree description, WorkStatus status);
+    SetUpOnCompleteWork(LogManager* manager, const ptree& description, WorkStatus status);
     WorkStatus ExecuteTask() override;
     void Cancel() override {}
 
@@ -106,7 +106,7 @@ private:
 
 class SetUpOnRetryWork : public SimpleWork {
 public:
-    SetUpOnRetryWork(LogManager* manager, ptree description, WorkStatus status);
+    SetUpOnRetryWork(LogManager* manager, const ptree& description, WorkStatus status);
     WorkStatus ExecuteTask() override;
     void Cancel() override {}
 
