@@ -17,7 +17,6 @@ void Work::DescribeWithStatus(const WorkStatus& status, ptree& out) const {
 
 void Work::Attach(std::shared_ptr<Workflow> workflow) {
     workflowCallback_ = workflow.get();
-    attached_ = true;
     OnAttach(std::move(workflow));
 }
 
@@ -27,7 +26,6 @@ void Work::AddCompleteCallback(WorkCompleteCallback* callback) {
 
 void Work::SetParent(WorkCompleteCallback* parent) {
     parent_ = parent;
-    hasParent_ = true;
 }
 
 void Work::NotifyComplete(const WorkStatus& status) {

@@ -83,8 +83,8 @@ public:
     // Calls every completion observer front to back with this work and the status.
     void NotifyComplete(const WorkStatus& status);
 
-    bool IsAttached() const { return attached_; }
-    bool HasParent() const { return hasParent_; }
+    bool IsAttached() const { return workflowCallback_ != nullptr; }
+    bool HasParent() const { return parent_ != nullptr; }
     // The completion observers in the order they are called.
     std::vector<WorkCompleteCallback*> CompleteCallbacks() const;
 
@@ -98,8 +98,6 @@ private:
     WorkCompleteCallback* workflowCallback_ = nullptr;
     CallbackList<WorkCompleteCallback> observers_;
     WorkCompleteCallback* parent_ = nullptr;
-    bool attached_ = false;
-    bool hasParent_ = false;
 };
 
 // A leaf: the only kind of work that runs on a pool thread.
