@@ -69,8 +69,7 @@ OptimizedRequestChunkWork::OptimizedRequestChunkWork(std::shared_ptr<TransferWor
     : TransferWork(std::move(iface)),
       LimitedRetrySimpleWork(maxRetries),
       session_(std::move(session)),
-      mapData_(std::move(mapData)),
-      params_(iface_->GetNodeList(), *iface_->Params(), mapData_) {
+      mapData_(std::move(mapData)) {
     RegisterRetryingTransferObservers(*this, *iface_);
 }
 
@@ -80,7 +79,7 @@ void OptimizedRequestChunkWork::Describe(ptree& out) const {
 }
 
 bool OptimizedRequestChunkWork::CanRetry() {
-    return params_.freeRetry || LimitedRetrySimpleWork::CanRetry();
+    return (params_ && params_->freeRetry) || LimitedRetrySimpleWork::CanRetry();
 }
 
 void OptimizedRequestChunkWork::StoreRequest(std::shared_ptr<HttpRequest> request) {
@@ -108,7 +107,10 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
     mapData_->downloadStarted = true;
     try {
         TransferBehavior& behavior = *iface_->GetBehavior();
-        behavior.transferOptimizer->GetNode(params_);
+        if (!params_)
+            params_ = std::make_unique<OptimizedRequestParams>(iface_->GetNodeList(), *iface_->Params(), mapData_);
+        OptimizedRequestParams& params = *params_;
+        behavior.transferOptimizer->GetNode(params);
 
         TransferHttpWriter writer(mapData_);
         HttpRequestStatus status;
@@ -116,12 +118,12 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
         std::shared_ptr<HttpRequest> request;
         std::unique_ptr<HttpRequestParams> http;
         try {
-            http = std::make_unique<HttpRequestParams>(params_.ToHttpRequestParams(&writer));
+            http = std::make_unique<HttpRequestParams>(params.ToHttpRequestParams(&writer));
         } catch (const std::bad_alloc&) {
             throw;
         } catch (...) {
             // No node chosen: the optimizer broke its contract, and there is no node to blame for it.
-            if (!params_.SelectedNode) throw;
+            if (!params.SelectedNode) throw;
             // A host a node list can carry but a URL cannot hold ("host:abc"): this node cannot be asked.
             status = UnperformedRequest(HttpRequestResult::BadUrl);
         }
@@ -145,7 +147,7 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
             requestTimeMs = RequestTimeMs(behavior.clock() - start, *http);
         }
 
-        const auto& node = *params_.SelectedNode;
+        const auto& node = *params.SelectedNode;
         auto statusData = std::make_shared<HttpTransferStatusData>(node.GetHost(), status, requestTimeMs);
         const WorkResult result = ResultOf(status.State);
         if (auto statistics = node.GetStatistics()) {
@@ -157,9 +159,9 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
             unverified_ = result == WorkResult::Success ? statusData : nullptr;
         }
         if (result == WorkResult::RetryableError)
-            behavior.transferOptimizer->OnRequestComplete(params_, *statusData);
-        if (result != WorkResult::Cancelled) params_.ExcludeSelectedNode();
-        if (status.State == HttpRequestResult::TimedOut && params_.timeoutsCanGrow) params_.freeRetry = true;
+            behavior.transferOptimizer->OnRequestComplete(params, *statusData);
+        if (result != WorkResult::Cancelled) params.ExcludeSelectedNode();
+        if (status.State == HttpRequestResult::TimedOut && params.timeoutsCanGrow) params.freeRetry = true;
         StoreRequest(nullptr);
         return WorkStatus(result, std::move(statusData));
     } catch (const std::bad_alloc&) {
@@ -179,12 +181,15 @@ void OptimizedRequestChunkWork::ReportVerification(bool intact) {
         std::lock_guard lock(mutex_);
         report.swap(unverified_);
     }
-    if (!report) return;
+    if (!report || !params_) return;
     TransferOptimizer& optimizer = *iface_->GetBehavior()->transferOptimizer;
     if (intact) {
-        optimizer.OnRequestComplete(params_, *report);
+        optimizer.OnRequestComplete(*params_, *report);
+        // The chunk is done: nothing reads the candidates or the limits again unless the work is reset and run
+        // anew, which builds them afresh.
+        params_.reset();
     } else {
-        optimizer.OnChecksumFailure(params_, *report);
+        optimizer.OnChecksumFailure(*params_, *report);
     }
 }
 

@@ -41,14 +41,18 @@ public:
     void ReportVerification(bool intact);
 
     // The request parameters, for tests and the log; touched only between attempts.
-    const OptimizedRequestParams& RequestParams() const { return params_; }
+    // The parameters of the request made last; only valid once the work has run and until its download verified.
+    const OptimizedRequestParams& RequestParams() const { return *params_; }
 
 private:
     void StoreRequest(std::shared_ptr<HttpRequest> request);
 
     const std::shared_ptr<HttpSession> session_;
     const std::shared_ptr<TransferSharedMapData> mapData_;
-    OptimizedRequestParams params_;
+    // Built when the work first runs and dropped once its download verified: a transfer holds the works of every
+    // chunk of its files at once, and a copy of the transfer's identifiers and node list in each would cost
+    // hundreds of bytes per chunk that has not asked anything yet or never will again.
+    std::unique_ptr<OptimizedRequestParams> params_;
     // Guards request_ and unverified_.
     std::mutex mutex_;
     std::shared_ptr<HttpRequest> request_;

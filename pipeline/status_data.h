@@ -187,11 +187,12 @@ public:
     const std::uint64_t lowerBound;
     const std::uint64_t upperBound;  // inclusive
     const std::uint32_t expectedChecksum;
+    // Set by the first download of the chunk, before it writes; never cleared. From then on the range may hold
+    // anything, whatever the file held when it was opened. Next to the checksum, in what would otherwise be
+    // padding: there is one of these per chunk.
+    bool downloadStarted = false;
     // The mapped view of exactly [lowerBound, upperBound]: null until mapped, null again after release.
     std::shared_ptr<MemoryMappedFileData> view;
-    // Set by the first download of the chunk, before it writes; never cleared. From then on the range may hold
-    // anything, whatever the file held when it was opened.
-    bool downloadStarted = false;
     const std::shared_ptr<TransferProgressUpdater> progress;
     // Bytes of this chunk currently counted in the transfer's progress. Atomic because the work log describes
     // a chunk's finished works on its own threads while the chunk's next works still count.

@@ -21,10 +21,7 @@ void CompositeWork::Reset() {
 }
 
 void CompositeWork::Attach(std::shared_ptr<Workflow> workflow) {
-    {
-        std::lock_guard lock(workflowMutex_);
-        workflow_ = workflow;
-    }
+    workflow_.store(workflow);
     Work::Attach(std::move(workflow));
 }
 
@@ -35,8 +32,7 @@ void CompositeWork::AddChild(const std::shared_ptr<Work>& child) {
 }
 
 std::shared_ptr<Workflow> CompositeWork::GetWorkflow() const {
-    std::lock_guard lock(workflowMutex_);
-    return workflow_.lock();
+    return workflow_.load().lock();
 }
 
 void CompositeWork::QueueOnWorkflow(Work& child) const {

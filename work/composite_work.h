@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -67,10 +68,10 @@ private:
     mutable std::recursive_mutex mutex_;
     bool done_ = false;
     WorkStatus status_;
-    // Its own plain lock: AddChild reads it from DeferredWork::SetWork, which holds the deferred work's child
-    // lock, and that lock is taken under the composite mutex elsewhere.
-    mutable std::mutex workflowMutex_;
-    std::weak_ptr<Workflow> workflow_;
+    // Not under the composite mutex: AddChild reads it from DeferredWork::SetWork, which holds the deferred work's
+    // child lock, and that lock is taken under the composite mutex elsewhere. An atomic pointer rather than a
+    // mutex of its own beside it: a transfer keeps three composites per chunk alive, and a mutex is 40 bytes.
+    std::atomic<std::weak_ptr<Workflow>> workflow_;
 };
 
 }  // namespace qelt

@@ -16,31 +16,34 @@ void Work::DescribeWithStatus(const WorkStatus& status, ptree& out) const {
 }
 
 void Work::Attach(std::shared_ptr<Workflow> workflow) {
-    if (attached_) completeCallbacks_.erase(completeCallbacks_.begin());
-    completeCallbacks_.insert(completeCallbacks_.begin(), workflow.get());
-    attached_ = true;
+    workflowCallback_ = workflow.get();
     OnAttach(std::move(workflow));
 }
 
 void Work::AddCompleteCallback(WorkCompleteCallback* callback) {
-    if (hasParent_) {
-        completeCallbacks_.insert(completeCallbacks_.end() - 1, callback);
-    } else {
-        completeCallbacks_.push_back(callback);
-    }
+    observers_.Add(callback);
 }
 
 void Work::SetParent(WorkCompleteCallback* parent) {
-    if (hasParent_) completeCallbacks_.pop_back();
-    completeCallbacks_.push_back(parent);
-    hasParent_ = true;
+    parent_ = parent;
 }
 
 void Work::NotifyComplete(const WorkStatus& status) {
     auto self = SharedFromThis();
-    // Indexing rather than iterators: an observer may attach or add to the work while being notified.
-    for (std::size_t i = 0; i < completeCallbacks_.size(); ++i)
-        completeCallbacks_[i]->OnWorkComplete(self, status);
+    if (workflowCallback_) workflowCallback_->OnWorkComplete(self, status);
+    // Indexing, and the size read anew each time: an observer may add another while being notified.
+    for (std::size_t i = 0; i < observers_.Size(); ++i)
+        observers_[i]->OnWorkComplete(self, status);
+    if (parent_) parent_->OnWorkComplete(self, status);
+}
+
+std::vector<WorkCompleteCallback*> Work::CompleteCallbacks() const {
+    std::vector<WorkCompleteCallback*> callbacks;
+    if (workflowCallback_) callbacks.push_back(workflowCallback_);
+    for (std::size_t i = 0; i < observers_.Size(); ++i)
+        callbacks.push_back(observers_[i]);
+    if (parent_) callbacks.push_back(parent_);
+    return callbacks;
 }
 
 void SimpleWork::Reset() {
@@ -66,8 +69,8 @@ WorkStatus SimpleWork::Run() {
 
 void SimpleWork::NotifyRetry(const WorkStatus& status) {
     auto self = shared_from_this();
-    for (auto* callback : retryCallbacks_)
-        callback->OnSimpleWorkRetry(self, status);
+    for (std::size_t i = 0; i < retryCallbacks_.Size(); ++i)
+        retryCallbacks_[i]->OnSimpleWorkRetry(self, status);
 }
 
 }  // namespace qelt

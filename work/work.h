@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -25,6 +26,29 @@ class SimpleWorkRetryCallback {
 public:
     virtual ~SimpleWorkRetryCallback() = default;
     virtual void OnSimpleWorkRetry(std::shared_ptr<SimpleWork> work, const WorkStatus& status) = 0;
+};
+
+// Observers of one kind, in the order they were added. Nearly every work has at most one besides its workflow and
+// its parent (the transfer's log), and a transfer keeps ten works per chunk of every file alive at once, so the
+// first observer is held in place and only further ones take a heap block. Null observers are not kept.
+template <typename Callback>
+class CallbackList {
+public:
+    void Add(Callback* callback) {
+        if (!callback) return;
+        if (!first_) {
+            first_ = callback;
+            return;
+        }
+        if (!more_) more_ = std::make_unique<std::vector<Callback*>>();
+        more_->push_back(callback);
+    }
+    std::size_t Size() const { return first_ ? 1 + (more_ ? more_->size() : 0) : 0; }
+    Callback* operator[](std::size_t index) const { return index == 0 ? first_ : (*more_)[index - 1]; }
+
+private:
+    Callback* first_ = nullptr;
+    std::unique_ptr<std::vector<Callback*>> more_;
 };
 
 // A unit of asynchronous work, always owned through a shared pointer.
@@ -59,20 +83,21 @@ public:
     // Calls every completion observer front to back with this work and the status.
     void NotifyComplete(const WorkStatus& status);
 
-    bool IsAttached() const { return attached_; }
-    bool HasParent() const { return hasParent_; }
-    const std::vector<WorkCompleteCallback*>& CompleteCallbacks() const { return completeCallbacks_; }
+    bool IsAttached() const { return workflowCallback_ != nullptr; }
+    bool HasParent() const { return parent_ != nullptr; }
+    // The completion observers in the order they are called.
+    std::vector<WorkCompleteCallback*> CompleteCallbacks() const;
 
 private:
     friend class CompositeWork;
     // Registers `parent` at the back, replacing a previous parent.
     void SetParent(WorkCompleteCallback* parent);
 
-    // Vectors rather than deques: a transfer builds tens of thousands of works, each with a list of one to three
-    // observers, and an empty deque already takes more than half a kilobyte.
-    std::vector<WorkCompleteCallback*> completeCallbacks_;
-    bool attached_ = false;
-    bool hasParent_ = false;
+    // The workflow and the parent each have a slot of their own, so that a typical work (workflow, the transfer's
+    // log, parent) needs no heap block for its observers.
+    WorkCompleteCallback* workflowCallback_ = nullptr;
+    CallbackList<WorkCompleteCallback> observers_;
+    WorkCompleteCallback* parent_ = nullptr;
 };
 
 // A leaf: the only kind of work that runs on a pool thread.
@@ -95,7 +120,7 @@ public:
     // Cancelled when the cancel flag is set before an attempt.
     WorkStatus Run();
     void NotifyRetry(const WorkStatus& status);
-    void AddRetryCallback(SimpleWorkRetryCallback* callback) { retryCallbacks_.push_back(callback); }
+    void AddRetryCallback(SimpleWorkRetryCallback* callback) { retryCallbacks_.Add(callback); }
 
     // Set by the workflow from its own thread and read between attempts by the pool thread.
     void RequestCancel() { cancelRequested_.store(true, std::memory_order_relaxed); }
@@ -103,7 +128,7 @@ public:
 
 private:
     std::atomic<bool> cancelRequested_{false};
-    std::vector<SimpleWorkRetryCallback*> retryCallbacks_;
+    CallbackList<SimpleWorkRetryCallback> retryCallbacks_;
 };
 
 }  // namespace qelt

@@ -106,6 +106,19 @@ TEST_F(ChunkRequestTest, FailingNodeIsLeftForTheOneThatServes) {
     EXPECT_EQ(mapData->fileProgressBytes, file.content.size());
 }
 
+TEST_F(ChunkRequestTest, VerifiedWorkLetsGoOfItsParametersAndStillRunsAgainAfterAReset) {
+    auto work = Request(2, 0);
+    ASSERT_EQ(work->Run().result, WorkResult::Success);
+    work->ReportVerification(true);
+    work->Reset();
+
+    const WorkStatus again = work->Run();
+    ASSERT_EQ(again.result, WorkResult::Success) << Describe(again);
+    EXPECT_EQ(ChunkRequestCount(), 2u);
+    EXPECT_EQ(work->RequestParams().candidates.size(), 1u) << "built afresh: only the node just used is out";
+    EXPECT_TRUE(ChunkOnDisk() == file.content);
+}
+
 TEST_F(ChunkRequestTest, SingleNodeGetsEveryRetryWithinTheDefaultBudget) {
     Publish({file});
     mapData = MapChunk({HostOf(*mirrors[0])}, file.path, file.content);
