@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "base/path_rule.h"
-#include "base/unspecified_version.h"
+#include "base/version_placeholder.h"
 
 namespace qelt {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/unspecified_version.h"
+#include "base/version_placeholder.h"
 
 namespace qelt {
 

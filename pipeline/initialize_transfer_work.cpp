@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "base/unspecified_version.h"
+#include "base/version_placeholder.h"
 #include "manifest/manifest_exception.h"
 #include "manifest/node_list_manifest_factory.h"
 #include "manifest/package_key.h"

@@ -8,7 +8,7 @@
 #include "analytics/json_writer.h"
 #include "analytics/transfer_event.h"
 #include "base/path_rule.h"
-#include "base/unspecified_version.h"
+#include "base/version_placeholder.h"
 #include "manifest/file_manifest.h"
 #include "manifest/node_list_manifest.h"
 #include "manifest/node_manifest.h"

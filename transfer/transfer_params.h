@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "base/unspecified_version.h"
+#include "base/version_placeholder.h"
 #include "work/work_status.h"
 
 namespace qelt {

@@ -1,6 +1,6 @@
 #include "transfer/transfer_status.h"
 
-#include "base/unspecified_version.h"
+#include "base/version_placeholder.h"
 
 namespace qelt {
 
